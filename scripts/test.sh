@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the normal and the sanitizer flavours and
+# runs every test through CTest. The last lines are CTest's summary.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/deps.sh"
+jobs=$(nproc)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+bash "$root/scripts/build.sh" build-asan -DCMAKE_BUILD_TYPE=Debug -DZUVO_WERROR=ON \
+  "-DZUVO_SANITIZE=address;undefined"
+(cd "$root/build-asan" && ctest --output-on-failure -j "$jobs")
+
+echo "== Release build"
+bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
+cd "$root/build" && ctest --output-on-failure -j "$jobs"
