@@ -1,0 +1,159 @@
+// Chunk map records: creation, validation on open, slot access.
+#include "store/chunk_map.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/err.h"
+#include "base/file.h"
+#include "base/transfer.h"
+#include "store/store.h"
+
+namespace {
+
+uint64_t read_le(const unsigned char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; i--) v = (v << 8) | p[i];
+  return v;
+}
+
+void write_le(unsigned char* p, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+uint32_t log2_of(uint64_t power) {
+  uint32_t shift = 0;
+  while ((uint64_t{1} << shift) < power) shift++;
+  return shift;
+}
+
+// One zero-filled allocation of the fields and the image.
+ChunkMap* chunk_map_alloc(uint64_t image_size) {
+  return static_cast<ChunkMap*>(std::calloc(1, offsetof(ChunkMap, image) + image_size));
+}
+
+void chunk_map_fill(ChunkMap* map, uint64_t file_size, uint64_t chunk_size, uint32_t shift,
+                    uint64_t count, uint8_t hash_size, uint8_t hash_type, uint64_t image_size) {
+  map->reference_count = 1;
+  map->file_size = file_size;
+  map->chunk_size = chunk_size;
+  map->chunk_shift = shift;
+  map->chunk_count = count;
+  map->hash_size = hash_size;
+  map->hash_type = hash_type;
+  map->image_size = image_size;
+}
+
+int chunk_map_read(ChunkMap** out_map, ScratchPool* pool, const char** out_err, const char* path,
+                   OsHandle file) {
+  unsigned char header[CHUNK_MAP_HEADER_SIZE] = {0};
+  size_t got = 0;
+  int rc = read_file(file, header, sizeof header, &got);
+  if (rc) return err_set(pool, out_err, rc, "Unable to read file \"%s\"", path);
+  if (std::memcmp(header, CHUNK_MAP_MAGIC, 8) != 0) {
+    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Not in zuvo format \"%s\"", path);
+  }
+  const unsigned hash_size = header[CHUNK_MAP_OFFSET_HASH_SIZE];
+  const unsigned hash_type = header[CHUNK_MAP_OFFSET_HASH_TYPE];
+  if (hash_size != CHUNK_MAP_SLOT_SIZE || hash_type != STORE_HASH_TYPE_SHA2_512) {
+    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Unsupported hash type %u %u \"%s\"",
+                   hash_size, hash_type, path);
+  }
+  const uint64_t chunk_size = read_le(header + CHUNK_MAP_OFFSET_CHUNK_SIZE, 4);
+  if (chunk_size < STORE_CHUNK_SIZE_MIN || chunk_size > STORE_CHUNK_SIZE_MAX ||
+      !is_power_of_two(chunk_size)) {
+    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Unsupported chunk size 0x%u \"%s\"",
+                   chunk_size, path);
+  }
+  const uint32_t shift = log2_of(chunk_size);
+  const uint64_t file_size = read_le(header + CHUNK_MAP_OFFSET_FILE_SIZE, 8);
+  // Counted without overflow: a size near 2^64 must not wrap to a small count.
+  const uint64_t count = (file_size >> shift) + ((file_size & (chunk_size - 1)) ? 1 : 0);
+  if (count > CHUNK_MAP_MAX_CHUNKS) {
+    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Unsupported too many chunks \"%s\"",
+                   path);
+  }
+  const uint64_t image_size = chunk_map_file_size(count);
+  uint64_t actual = 0;
+  if (file_size_of(file, &actual) != 0 || actual != image_size) {
+    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Bad zuvo file size \"%s\"", path);
+  }
+  ChunkMap* map = chunk_map_alloc(image_size);
+  if (!map) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory reading \"%s\"", path);
+  chunk_map_fill(map, file_size, chunk_size, shift, count, static_cast<uint8_t>(hash_size),
+                 static_cast<uint8_t>(hash_type), image_size);
+  std::memcpy(map->image, header, sizeof header);
+  rc = set_file_position(file, CHUNK_MAP_HEADER_SIZE);
+  const size_t rest = image_size - CHUNK_MAP_HEADER_SIZE;
+  got = 0;
+  if (rc == 0) rc = read_file(file, map->image + CHUNK_MAP_HEADER_SIZE, rest, &got);
+  if (rc == 0 && got < rest) rc = ERR_HANDLE_EOF;
+  if (rc) {
+    chunk_map_release(map);
+    return err_set(pool, out_err, rc, "Unable to read file \"%s\"", path);
+  }
+  *out_map = map;
+  return 0;
+}
+
+}  // namespace
+
+uint64_t chunk_map_file_size(uint64_t count) {
+  const uint64_t x = 32 * (count + 2);
+  return ((x + 60) & ~uint64_t{2047}) + 1987;
+}
+
+int chunk_map_new(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
+                  const StoreInfo* store, uint64_t file_size, const char* path) {
+  *out_map = nullptr;
+  if (out_err) *out_err = nullptr;
+  const uint64_t chunk_size = store->chunk_size;
+  const uint32_t shift = log2_of(chunk_size);
+  const uint64_t count = (file_size >> shift) + ((file_size & (chunk_size - 1)) ? 1 : 0);
+  if (count > CHUNK_MAP_MAX_CHUNKS) {
+    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Unsupported too many chunks \"%s\"",
+                   path);
+  }
+  const uint64_t image_size = chunk_map_file_size(count);
+  ChunkMap* map = chunk_map_alloc(image_size);
+  if (!map) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory for \"%s\"", path);
+  chunk_map_fill(map, file_size, chunk_size, shift, count, STORE_HASH_SIZE,
+                 STORE_HASH_TYPE_SHA2_512, image_size);
+  std::memcpy(map->image, CHUNK_MAP_MAGIC, 8);
+  write_le(map->image + CHUNK_MAP_OFFSET_FILE_SIZE, file_size, 8);
+  write_le(map->image + CHUNK_MAP_OFFSET_CHUNK_SIZE, chunk_size, 4);
+  map->image[CHUNK_MAP_OFFSET_HASH_SIZE] = STORE_HASH_SIZE;
+  map->image[CHUNK_MAP_OFFSET_HASH_TYPE] = STORE_HASH_TYPE_SHA2_512;
+  *out_map = map;
+  return 0;
+}
+
+int chunk_map_open(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
+                   const char* path) {
+  *out_map = nullptr;
+  if (out_err) *out_err = nullptr;
+  OsHandle file = OS_NO_HANDLE;
+  const int rc = open_file(&file, path, 0x0003);
+  if (rc) return err_set(pool, out_err, rc, "Unable to open file \"%s\"", path);
+  const int result = chunk_map_read(out_map, pool, out_err, path, file);
+  close_handle(file);
+  return result;
+}
+
+void chunk_map_get_hash(const ChunkMap* map, uint64_t offset, unsigned char* out_hash) {
+  const uint64_t slot = offset >> map->chunk_shift;
+  std::memcpy(out_hash, map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * slot,
+              CHUNK_MAP_SLOT_SIZE);
+}
+
+void chunk_map_set_hash(ChunkMap* map, uint64_t offset, const unsigned char* hash) {
+  const uint64_t slot = offset >> map->chunk_shift;
+  std::memcpy(map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * slot, hash,
+              CHUNK_MAP_SLOT_SIZE);
+}
+
+void chunk_map_release(ChunkMap* map) {
+  if (!map) return;
+  if (std::atomic_ref<int32_t>(map->reference_count).fetch_sub(1) == 1) std::free(map);
+}

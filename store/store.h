@@ -1,0 +1,64 @@
+// Hash store layout: a store folder S holds the metadata folder S/.zuvo with
+// the store info file `_info` (256 bytes, format in doc/format.md) and the chunk
+// dictionary. StoreInfo is the parsed `_info` of an open store; it is read-only
+// after creation, so any thread may read it, and only its reference count
+// changes (atomically).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/scratch.h"
+
+// `_info` layout (see doc/format.md).
+constexpr char STORE_INFO_MAGIC[] = "zuvo1.s\n";  // 8 bytes, no terminator on disk
+constexpr size_t STORE_INFO_SIZE = 256;
+constexpr size_t STORE_INFO_OFFSET_CHUNK_SIZE = 16;    // u32 little-endian
+constexpr size_t STORE_INFO_OFFSET_HASH_SIZE = 20;     // u8
+constexpr size_t STORE_INFO_OFFSET_HASH_TYPE = 21;     // u8
+constexpr size_t STORE_INFO_OFFSET_COMPRESSION = 22;   // u8
+constexpr size_t STORE_INFO_OFFSET_LEVELS = 23;        // u8
+constexpr size_t STORE_INFO_OFFSET_DIGITS = 24;        // u8
+constexpr char STORE_META_FOLDER[] = ".zuvo";
+constexpr char STORE_INFO_FILE[] = "_info";
+// A store folder's full path may be at most this long, so that chunk paths fit.
+constexpr size_t STORE_PATH_MAX = 414;
+constexpr uint64_t STORE_CHUNK_SIZE_MIN = 4096;
+constexpr uint64_t STORE_CHUNK_SIZE_MAX = 33554432;
+constexpr uint8_t STORE_HASH_SIZE = 32;
+constexpr uint8_t STORE_HASH_TYPE_SHA2_512 = 1;
+constexpr uint8_t STORE_COMPRESSION_NONE = 0;
+constexpr uint8_t STORE_COMPRESSION_ZIP = 1;
+
+struct StoreInfo {
+  ScratchPool pool;          // owns `path`
+  const char* path;          // full path of the metadata folder (S/.zuvo)
+  uint64_t path_length;      // bytes
+  uint64_t chunk_size;       // bytes
+  uint8_t hash_size;         // always 32
+  uint8_t hash_type;         // always 1
+  uint8_t compression_type;  // 0 none, 1 deflate
+  uint8_t folder_levels;     // 1..3
+  uint8_t folder_digits;     // 1..4
+  int32_t reference_count;   // changed atomically
+};
+
+// Creates the store in `folder` (which may exist; its metadata folder must be
+// absent or empty) and writes `_info`. Returns 0 or an error number with a text
+// in `pool` through out_err; *out_store (optional) receives the new StoreInfo,
+// which the caller releases. Folders this call created are removed on failure.
+[[nodiscard]] int store_create(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
+                               const char* folder, uint64_t chunk_size, uint64_t compression_type,
+                               uint64_t folder_levels, uint64_t folder_digits);
+// Opens the store whose store folder is `folder`, validating `_info`.
+[[nodiscard]] int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
+                             const char* folder);
+// Opens the store whose folder is `path` or the nearest folder above it.
+// Returns 1168 when there is none.
+[[nodiscard]] int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
+                               const char* path);
+// Drops one reference; the last frees the record. Null is ignored. Thread-safe.
+void store_release(StoreInfo* store);
+
+// True when value & (value - 1) is 0 (also for 0).
+bool is_power_of_two(uint64_t value);
