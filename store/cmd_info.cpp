@@ -1,0 +1,69 @@
+// The info command: what a path is, its chunk map parameters and its store.
+#include "store/commands.h"
+
+#include "base/file.h"
+#include "base/path.h"
+#include "base/text.h"
+#include "frame/console_msg.h"
+#include "store/chunk_map.h"
+#include "store/store.h"
+
+const char* hash_type_name(unsigned type) { return type == 1 ? "sha2_512" : "unknown"; }
+
+const char* compression_type_name(unsigned type) {
+  return type == 0 ? "none" : type == 1 ? "zip" : "unknown";
+}
+
+int info_command(int argc, char** argv) {
+  ScratchPool pool;
+  const char* name = nullptr;
+  for (int i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if ((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2) {
+      warn_unknown_switch(arg);
+    } else if (!name) {
+      name = arg;
+    } else {
+      warn_unexpected_argument(arg);
+    }
+  }
+  if (text_is_empty(name)) name = ".";
+  const char* path = path_full(&pool, nullptr, name);
+  if (!path) {
+    console_print("Bad file/folder name \"%s\"", name);
+    return 87;
+  }
+  const char* type = "no-exist";
+  ChunkMap* map = nullptr;
+  bool is_folder = false;
+  if (query_path_kind(path, &is_folder) == 0) {
+    if (is_folder) {
+      type = "folder";
+    } else {
+      type = chunk_map_open(&map, &pool, nullptr, path) == 0 ? "zuvo-file" : "file";
+    }
+  }
+  console_print("file: %s\n", path);
+  console_print("  type: %s\n", type);
+  if (map) {
+    console_print("  file-size: %I64u\n", map->file_size);
+    console_print("  chunk-size: %u\n", map->chunk_size);
+    console_print("  hash-type: %s\n", hash_type_name(map->hash_type));
+    console_print("  hash-size: %u\n", map->hash_size);
+  }
+  StoreInfo* store = nullptr;
+  if (store_locate(&store, &pool, nullptr, path) == 0) {
+    console_print("store: %s\n", store->path);
+    console_print("  chunk-size: %u\n", store->chunk_size);
+    console_print("  hash-type: %s\n", hash_type_name(store->hash_type));
+    console_print("  hash-size: %u\n", store->hash_size);
+    console_print("  comp-type: %s\n", compression_type_name(store->compression_type));
+    console_print("  dict_levels: %u\n", store->folder_levels);
+    console_print("  level_digits: %u\n", store->folder_digits);
+  } else {
+    console_print("store: %s\n", "");
+  }
+  chunk_map_release(map);
+  store_release(store);
+  return 0;
+}
