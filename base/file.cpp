@@ -67,7 +67,7 @@ FileRequest open_file_request(uint32_t mode) {
     r.attributes = ATTRIBUTES_EXISTING;
   }
 
-  r.options = (mode & OPEN_ASYNC) ? 0 : OS_OPTION_SYNCHRONOUS;
+  r.options = (mode & OPEN_ASYNC) ? 0u : uint32_t{OS_OPTION_SYNCHRONOUS};
   if (mode & OPEN_UNBUFFERED) r.options |= OS_OPTION_NO_BUFFERING;
   if (mode & OPEN_REPARSE_POINT) r.options |= OS_OPTION_OPEN_REPARSE_POINT;
   return r;

@@ -133,7 +133,7 @@ int folder_open(FolderEnum** out_enum, const char* path, uint32_t flags) {
     if (full == nullptr) {
       rc = ERR_INVALID_NAME;
     } else {
-      const size_t length = text_len(full);
+      size_t length = text_len(full);
       e->capacity = length + (length + 5) / 4 + 50;
       e->path = static_cast<char*>(allocate(&g_heap_allocator, e->capacity));
       if (e->path == nullptr) {

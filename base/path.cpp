@@ -102,7 +102,9 @@ size_t path_normalize_into(const char* path, size_t root_length, bool absolute, 
   for (size_t i = 0; i < root_length; ++i) {
     put(buffer, capacity, &out, is_sep(s, path[i]) ? sep : path[i]);
   }
-  if (absolute) put(buffer, capacity, &out, sep);
+  // A bare network root stays bare: '\\.\C:' names the volume device, while
+  // '\\.\C:\' names the folder at its top.
+  if (absolute && root_length < n) put(buffer, capacity, &out, sep);
   const size_t floor = out;
   size_t unresolved = 0;
 
@@ -135,16 +137,17 @@ size_t path_normalize_into(const char* path, size_t root_length, bool absolute, 
   }
 
   if (unresolved > 0 && !absolute) {
-    // Climbs above a relative start stay as "..\" groups in front; with
-    // nothing after them the last group keeps no separator of its own.
-    const bool bare = out == 0;
+    // Climbs above a relative start stay as "..\" groups at the floor (in
+    // front of everything but a drive root); with nothing after them the last
+    // group keeps no separator of its own.
+    const bool bare = out == floor;
     const size_t extra = 3 * unresolved - (bare ? 1 : 0);
     if (out + extra <= capacity) {
-      memmove(buffer + extra, buffer, out);
+      memmove(buffer + floor + extra, buffer + floor, out - floor);
       for (size_t g = 0; g < unresolved; ++g) {
-        buffer[3 * g] = '.';
-        buffer[3 * g + 1] = '.';
-        if (3 * g + 2 < extra) buffer[3 * g + 2] = sep;
+        buffer[floor + 3 * g] = '.';
+        buffer[floor + 3 * g + 1] = '.';
+        if (3 * g + 2 < extra) buffer[floor + 3 * g + 2] = sep;
       }
     }
     out += extra;
@@ -158,6 +161,7 @@ size_t path_normalize_into(const char* path, size_t root_length, bool absolute, 
 }
 
 char* path_normalize(Allocator* pool, const char* path, const PathSyntax* syntax) {
+  if (text_is_empty(path)) return pool_copy_text(pool, ".");
   size_t root = 0;
   bool absolute = false;
   if (path_split(path, &root, &absolute, nullptr, syntax) != 0) return nullptr;

@@ -252,8 +252,16 @@ static_assert(sizeof(OsFolderEntry) == 64 && sizeof(OsFolderEntryIdFull) == 80 &
                                      uint64_t* out_information);
 
 // The standard handles: 0 input, 1 output, 2 error. May be OS_NO_HANDLE or 0
-// when the process has none.
+// when the process has none. Thread-safe.
 OsHandle os_standard_handle(int which);
+
+// Makes `handle` the standard handle `which` (0, 1 or 2) for later
+// os_standard_handle calls; the handle itself is not duplicated or closed.
+void os_standard_handle_set(int which, OsHandle handle);
+
+// Creates an anonymous pipe: bytes written to *out_write arrive at *out_read.
+// Returns 0 or an error number (both handles -1).
+[[nodiscard]] int os_pipe_create(OsHandle* out_read, OsHandle* out_write);
 
 // File types as the platform reports them.
 enum : uint32_t { OS_FILE_TYPE_UNKNOWN = 0, OS_FILE_TYPE_DISK = 1, OS_FILE_TYPE_CHAR = 2, OS_FILE_TYPE_PIPE = 3 };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -157,8 +158,29 @@ void os_handle_close(OsHandle handle) {
   close(static_cast<int>(handle));  // not retried: on Linux the descriptor is gone after EINTR
 }
 
+namespace {
+// The standard handles as set by os_standard_handle_set; -2 for the descriptor itself.
+std::atomic<OsHandle> g_standard[3] = {-2, -2, -2};
+}  // namespace
+
 OsHandle os_standard_handle(int which) {
-  return (which >= 0 && which <= 2) ? which : OS_NO_HANDLE;
+  if (which < 0 || which > 2) return OS_NO_HANDLE;
+  const OsHandle set = g_standard[which].load(std::memory_order_acquire);
+  return set == -2 ? which : set;
+}
+
+void os_standard_handle_set(int which, OsHandle handle) {
+  if (which < 0 || which > 2) return;
+  g_standard[which].store(handle == which ? -2 : handle, std::memory_order_release);
+}
+
+int os_pipe_create(OsHandle* out_read, OsHandle* out_write) {
+  *out_read = *out_write = OS_NO_HANDLE;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return posix_error_from_errno(errno);
+  *out_read = fds[0];
+  *out_write = fds[1];
+  return 0;
 }
 
 int os_current_folder(char* buffer, size_t capacity, size_t* out_length) {

@@ -39,7 +39,7 @@ size_t write_entry(uint32_t info_class, unsigned char* out, const PosixStat& st,
   c.allocation_size = static_cast<int64_t>(st.blocks * 512);
   c.attributes = posix_attributes(st);
   c.name_length = static_cast<uint32_t>(name_length);
-  const uint32_t tag = S_ISLNK(st.mode) ? OS_REPARSE_TAG_SYMLINK : 0;
+  const uint32_t tag = S_ISLNK(st.mode) ? uint32_t{OS_REPARSE_TAG_SYMLINK} : 0u;
   if (info_class == OS_FOLDER_ID_FULL_INFO) {
     OsFolderEntryIdFull f;
     memset(&f, 0, sizeof f);

@@ -3,6 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "platform/platform.h"
 
 void os_process_setup() {
