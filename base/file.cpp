@@ -242,13 +242,6 @@ int write_text(OsHandle handle, const char* text) {
 
 void close_handle(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return;
-  if ((handle & 3) == 3) {
-    // A console handle that is one of the standard handles stays open.
-    uint32_t mode = 0;
-    for (int which = 0; which <= 2; ++which) {
-      if (handle == os_standard_handle(which) && os_console_mode(handle, &mode) != 0) return;
-    }
-  }
   os_handle_close(handle);
 }
 

@@ -25,6 +25,7 @@ class ConsoleMsg : public ::testing::Test {
     close_handle(write_end);
   }
   std::string drain() {
+    os_standard_handle_set(1, saved);
     close_handle(write_end);
     write_end = OS_NO_HANDLE;
     std::string out;

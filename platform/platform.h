@@ -100,14 +100,18 @@ struct OsNativeName {
 // failure) and the create result (OS_CREATE_*, 0 on failure); either out
 // pointer may be null only for out_information. Returns 0 or an error number:
 // 2 for a missing file, 3 when a folder on the way is missing, 183 when a
-// create disposition finds the name taken. Thread-safe.
+// create disposition finds the name taken. On Windows the first call sets the
+// process error mode (fail critical errors, no open-file error box), so that
+// a missing medium is an error number rather than a dialog. Thread-safe.
 [[nodiscard]] int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share,
                                  uint32_t attributes, uint32_t disposition, uint32_t options,
                                  OsHandle* out_handle, uint32_t* out_information);
 
-// Closes a handle. The standard handles stay open where the platform wants
-// them left alone (descriptors 0, 1 and 2 on POSIX). REQUIRES: no other thread
-// uses the handle.
+// Closes a handle. Standard console handles stay open: on POSIX descriptors
+// 0, 1 and 2 are never closed; on Windows a console handle (both low bits
+// set) that equals a standard handle and fails the console mode query stays
+// open, other console handles close with CloseHandle and the rest with the
+// native close. REQUIRES: no other thread uses the handle.
 void os_handle_close(OsHandle handle);
 
 // Native file information classes and their records.
