@@ -67,21 +67,21 @@ int chunk_map_read(ChunkMap** out_map, ScratchPool* pool, const char** out_err, 
                    chunk_size, path);
   }
   const uint32_t shift = log2_of(chunk_size);
-  const uint64_t file_size = read_le(header + CHUNK_MAP_OFFSET_FILE_SIZE, 8);
+  const uint64_t plain_size = read_le(header + CHUNK_MAP_OFFSET_FILE_SIZE, 8);
   // Counted without overflow: a size near 2^64 must not wrap to a small count.
-  const uint64_t count = (file_size >> shift) + ((file_size & (chunk_size - 1)) ? 1 : 0);
+  const uint64_t count = (plain_size >> shift) + ((plain_size & (chunk_size - 1)) ? 1 : 0);
   if (count > CHUNK_MAP_MAX_CHUNKS) {
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Unsupported too many chunks \"%s\"",
                    path);
   }
   const uint64_t image_size = chunk_map_file_size(count);
   uint64_t actual = 0;
-  if (file_size_of(file, &actual) != 0 || actual != image_size) {
+  if (file_size(file, &actual) != 0 || actual != image_size) {
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Bad zuvo file size \"%s\"", path);
   }
   ChunkMap* map = chunk_map_alloc(image_size);
   if (!map) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory reading \"%s\"", path);
-  chunk_map_fill(map, file_size, chunk_size, shift, count, static_cast<uint8_t>(hash_size),
+  chunk_map_fill(map, plain_size, chunk_size, shift, count, static_cast<uint8_t>(hash_size),
                  static_cast<uint8_t>(hash_type), image_size);
   std::memcpy(map->image, header, sizeof header);
   rc = set_file_position(file, CHUNK_MAP_HEADER_SIZE);
