@@ -74,7 +74,7 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
                        const char* folder, const char* full, const char* meta, const char* info,
                        uint64_t chunk_size, uint64_t compression, uint64_t levels,
                        uint64_t digits, bool* created_full, bool* created_meta,
-                       FolderEnum** enumerator) {
+                       bool* wrote_info, FolderEnum** enumerator) {
   if (!full || !meta || !info || text_len(full) > STORE_PATH_MAX) {
     return err_set(pool, out_err, ERR_INVALID_NAME, "Bad folder name \"%s\"", folder);
   }
@@ -113,6 +113,7 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
   image[STORE_INFO_OFFSET_COMPRESSION] = static_cast<uint8_t>(compression);
   image[STORE_INFO_OFFSET_LEVELS] = static_cast<uint8_t>(levels);
   image[STORE_INFO_OFFSET_DIGITS] = static_cast<uint8_t>(digits);
+  *wrote_info = true;
   rc = write_whole_file(info, image, sizeof image);
   if (rc) return err_set(pool, out_err, rc, "Unable to write file \"%s\"", info);
   StoreInfo* store = store_info_new(meta, image);
@@ -135,13 +136,17 @@ int store_create(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   const char* info = meta ? path_join(&local, meta, STORE_INFO_FILE) : nullptr;
   bool created_full = false;
   bool created_meta = false;
+  bool wrote_info = false;
   FolderEnum* enumerator = nullptr;
   const int rc = store_create_steps(out_store, pool, out_err, folder, full, meta, info, chunk_size,
                                     compression_type, folder_levels, folder_digits, &created_full,
-                                    &created_meta, &enumerator);
+                                    &created_meta, &wrote_info, &enumerator);
   if (enumerator) folder_close(enumerator);
   if (rc) {
-    // Only what this call created goes; a folder that was there stays.
+    // Only what this call created goes; a folder that was there stays. A
+    // partial _info is ours too (the metadata folder was empty), and left
+    // behind it would block every later attempt.
+    if (wrote_info) (void)delete_file(info);
     if (created_meta) (void)delete_file(meta);
     if (created_full) (void)delete_file(full);
   }

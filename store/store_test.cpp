@@ -1,0 +1,198 @@
+#include "store/store.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "base/test_folder.h"
+#include "base/transfer.h"
+
+namespace {
+
+std::vector<unsigned char> read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_all(const std::string& path, const std::vector<unsigned char>& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+TEST(Store, CreateWritesInfoImageAndOpensAgain) {
+  TestFolder tmp;
+  ScratchPool pool;
+  StoreInfo* store = nullptr;
+  const std::string s = tmp.at("s");
+  ASSERT_EQ(store_create(&store, &pool, nullptr, s.c_str(), 65536, 1, 3, 4), 0);
+  EXPECT_EQ(std::string(store->path), s + "/.zuvo");
+  EXPECT_EQ(store->path_length, s.size() + 6);
+  std::vector<unsigned char> expected(256, 0);
+  const unsigned char head[] = {'z', 'u', 'v', 'o', '1', '.', 's', '\n', 0, 0, 0, 0, 0, 0,
+                                0,   0,   0,   0,   1,   0,   32,  1,    1, 3, 4};
+  std::copy(std::begin(head), std::end(head), expected.begin());
+  EXPECT_EQ(read_all(s + "/.zuvo/_info"), expected);
+  store_release(store);
+  ASSERT_EQ(store_open(&store, &pool, nullptr, s.c_str()), 0);
+  EXPECT_EQ(store->chunk_size, 65536u);
+  EXPECT_EQ(store->compression_type, 1);
+  EXPECT_EQ(store->folder_levels, 3);
+  EXPECT_EQ(store->folder_digits, 4);
+  store_release(store);
+  // Without an out-parameter the record is released at once.
+  EXPECT_EQ(store_open(nullptr, &pool, nullptr, s.c_str()), 0);
+}
+
+TEST(Store, CreateChecksParametersInOrder) {
+  TestFolder tmp;
+  ScratchPool pool;
+  struct Case {
+    uint64_t chunk, comp, levels, digits;
+    const char* text;
+  } cases[] = {
+      {4095, 2, 0, 0, "Invalid chunk size specified"},
+      {6144, 0, 1, 1, "Invalid chunk size specified"},
+      {33554433, 0, 1, 1, "Invalid chunk size specified"},
+      {(1ull << 32) + 4096, 0, 1, 1, "Invalid chunk size specified"},
+      {4096, 2, 0, 0, "Invalid compression type specified"},
+      {4096, 1, 0, 0, "Invalid dictionary folder level count specified"},
+      {4096, 1, 257, 1, "Invalid dictionary folder level count specified"},
+      {4096, 1, 3, 5, "Invalid dictionary folder name digit count specified"},
+      {4096, 1, 3, 258, "Invalid dictionary folder name digit count specified"},
+  };
+  for (const Case& c : cases) {
+    const char* err = nullptr;
+    EXPECT_EQ(store_create(nullptr, &pool, &err, tmp.at("s").c_str(), c.chunk, c.comp, c.levels,
+                           c.digits),
+              87);
+    EXPECT_STREQ(err, c.text);
+  }
+  EXPECT_FALSE(std::filesystem::exists(tmp.at("s")));
+  const std::string long_name = tmp.at(std::string(420, 'x'));
+  const char* err = nullptr;
+  EXPECT_EQ(store_create(nullptr, &pool, &err, long_name.c_str(), 4096, 0, 1, 1), 123);
+  EXPECT_EQ(std::string(err), "Bad folder name \"" + long_name + "\"");
+}
+
+TEST(Store, CreateInExistingFoldersAndRefusesBusyMetadata) {
+  TestFolder tmp;
+  ScratchPool pool;
+  const std::string s = tmp.at("s");
+  std::filesystem::create_directories(s);
+  write_all(s + "/other.txt", {1, 2, 3});
+  EXPECT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 1, 1), 0);
+  const char* err = nullptr;
+  EXPECT_EQ(store_create(nullptr, &pool, &err, s.c_str(), 4096, 0, 1, 1), 183);
+  EXPECT_EQ(std::string(err), "Folder exists and is not empty \"" + s + "/.zuvo\"");
+  // An empty metadata folder is used as it is.
+  const std::string t = tmp.at("t");
+  std::filesystem::create_directories(t + "/.zuvo");
+  EXPECT_EQ(store_create(nullptr, &pool, nullptr, t.c_str(), 4096, 0, 1, 1), 0);
+  // A missing parent: the creation error of the store folder.
+  const std::string deep = tmp.at("no/parent/s");
+  EXPECT_EQ(store_create(nullptr, &pool, &err, deep.c_str(), 4096, 0, 1, 1), 3);
+  EXPECT_EQ(std::string(err), "Unable to create folder \"" + deep + "\"");
+}
+
+int fail_plain_write(OsHandle, const void*, uint32_t, uint32_t* out_count) {
+  *out_count = 0;
+  return 112;  // disk full
+}
+
+TEST(Store, FailedInfoWriteRemovesOnlyWhatThisCallCreated) {
+  TestFolder tmp;
+  ScratchPool pool;
+  TransferPlatform failing = TRANSFER_PLATFORM_REAL;
+  failing.plain_write = fail_plain_write;
+  const TransferPlatform* previous = transfer_platform_swap_for_test(&failing);
+  const std::string fresh = tmp.at("fresh");
+  const char* err = nullptr;
+  EXPECT_EQ(store_create(nullptr, &pool, &err, fresh.c_str(), 4096, 0, 1, 1), 112);
+  EXPECT_EQ(std::string(err), "Unable to write file \"" + fresh + "/.zuvo/_info\"");
+  EXPECT_FALSE(std::filesystem::exists(fresh));  // both folders were this call's
+  const std::string old = tmp.at("old");
+  std::filesystem::create_directories(old);
+  EXPECT_EQ(store_create(nullptr, &pool, nullptr, old.c_str(), 4096, 0, 1, 1), 112);
+  EXPECT_TRUE(std::filesystem::exists(old));
+  EXPECT_FALSE(std::filesystem::exists(old + "/.zuvo"));
+  transfer_platform_swap_for_test(previous);
+}
+
+TEST(Store, OpenValidatesInfo) {
+  TestFolder tmp;
+  ScratchPool pool;
+  const std::string s = tmp.at("s");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 1, 1), 0);
+  const std::string info = s + "/.zuvo/_info";
+  const std::vector<unsigned char> good = read_all(info);
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    std::string text;
+  };
+  auto with = [&](size_t offset, unsigned char v) {
+    auto b = good;
+    b[offset] = v;
+    return b;
+  };
+  const Case cases[] = {
+      {"empty", {}, "Store not in zuvo format"},
+      {"magic only", std::vector<unsigned char>(good.begin(), good.begin() + 8),
+       "Unsupported zuvo store parameters"},
+      {"chunk size", with(17, 0x18), "Unsupported zuvo store parameters"},
+      {"hash size", with(20, 64), "Unsupported zuvo store parameters"},
+      {"levels", with(23, 4), "Unsupported zuvo store parameters"},
+      {"digits", with(24, 0), "Unsupported zuvo store parameters"},
+      {"compression", with(22, 2), "Unsupported compression type 2"},
+  };
+  for (const Case& c : cases) {
+    write_all(info, c.bytes);
+    const char* err = nullptr;
+    EXPECT_EQ(store_open(nullptr, &pool, &err, s.c_str()), 1305) << c.what;
+    EXPECT_EQ(std::string(err ? err : ""), c.text + " \"" + info + "\"") << c.what;
+  }
+  write_all(info, with(100, 7));  // reserved bytes are not checked
+  EXPECT_EQ(store_open(nullptr, &pool, nullptr, s.c_str()), 0);
+  const char* err = nullptr;
+  EXPECT_EQ(store_open(nullptr, &pool, &err, tmp.at("none").c_str()), 2);
+  EXPECT_EQ(std::string(err), "Unable to read file \"" + tmp.at("none") + "/.zuvo/_info\"");
+}
+
+TEST(Store, LocateWalksUpAndStops) {
+  TestFolder tmp;
+  ScratchPool pool;
+  const std::string s = tmp.at("s");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 2, 1), 0);
+  StoreInfo* store = nullptr;
+  ASSERT_EQ(store_locate(&store, &pool, nullptr, (s + "/a/b/file").c_str()), 0);
+  EXPECT_EQ(std::string(store->path), s + "/.zuvo");
+  EXPECT_EQ(store->folder_levels, 2);
+  store_release(store);
+  ASSERT_EQ(store_locate(&store, &pool, nullptr, s.c_str()), 0);
+  store_release(store);
+  // A trailing separator: only that folder is tried.
+  const char* err = nullptr;
+  EXPECT_EQ(store_locate(&store, &pool, &err, (s + "/a/").c_str()), 1168);
+  EXPECT_EQ(store, nullptr);
+  EXPECT_EQ(std::string(err), "Unable to locate zuvo store in path of \"" + s + "/a/\"");
+  EXPECT_EQ(store_locate(&store, &pool, nullptr, tmp.at("x/y").c_str()), 1168);
+  // A damaged store is passed over in favour of the one above it.
+  const std::string inner = s + "/inner";
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, inner.c_str(), 8192, 0, 1, 1), 0);
+  std::vector<unsigned char> info = read_all(inner + "/.zuvo/_info");
+  info[22] = 2;
+  write_all(inner + "/.zuvo/_info", info);
+  ASSERT_EQ(store_locate(&store, &pool, nullptr, (inner + "/f").c_str()), 0);
+  EXPECT_EQ(store->chunk_size, 4096u);
+  store_release(store);
+}
+
+TEST(Store, PowerOfTwo) {
+  for (uint64_t v : {0ull, 1ull, 4096ull, 1ull << 63}) EXPECT_TRUE(is_power_of_two(v)) << v;
+  for (uint64_t v : {3ull, 6144ull, (1ull << 63) + 1}) EXPECT_FALSE(is_power_of_two(v)) << v;
+}
+
+}  // namespace
