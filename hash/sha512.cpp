@@ -187,6 +187,10 @@ alignas(32) constexpr KPairs K_PAIRS;
         _mm256_add_epi64(w7_, small_sigma1_v(x[((p) - 1) & 7])));                            \
     _mm256_store_si256(wkv + (p), _mm256_add_epi64(x[(p) & 7], _mm256_load_si256(kp + (p)))); \
   } while (0)
+// The rounds must read W + K back from memory as one operand of an add; left
+// alone, the compiler keeps the values in vector registers and moves them out
+// one by one, which costs more than the load.
+#define SHA512_WK_BARRIER() __asm__("" : : "r"(wk) : "memory")
 #define SHA512_WK_A(i) wk[4 * ((i) >> 1) + ((i) & 1)]
 #define SHA512_WK_B(i) wk[4 * ((i) >> 1) + 2 + ((i) & 1)]
 
@@ -196,20 +200,28 @@ alignas(32) constexpr KPairs K_PAIRS;
     // Eight rounds of the first block use pairs 4j..4j+3 while the schedule
     // advances by four pairs, two groups ahead of its use.
     SHA512_SCHEDULE(8); SHA512_SCHEDULE(9); SHA512_SCHEDULE(10); SHA512_SCHEDULE(11);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(0, SHA512_WK_A);
     SHA512_SCHEDULE(12); SHA512_SCHEDULE(13); SHA512_SCHEDULE(14); SHA512_SCHEDULE(15);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(8, SHA512_WK_A);
     SHA512_SCHEDULE(16); SHA512_SCHEDULE(17); SHA512_SCHEDULE(18); SHA512_SCHEDULE(19);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(16, SHA512_WK_A);
     SHA512_SCHEDULE(20); SHA512_SCHEDULE(21); SHA512_SCHEDULE(22); SHA512_SCHEDULE(23);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(24, SHA512_WK_A);
     SHA512_SCHEDULE(24); SHA512_SCHEDULE(25); SHA512_SCHEDULE(26); SHA512_SCHEDULE(27);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(32, SHA512_WK_A);
     SHA512_SCHEDULE(28); SHA512_SCHEDULE(29); SHA512_SCHEDULE(30); SHA512_SCHEDULE(31);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(40, SHA512_WK_A);
     SHA512_SCHEDULE(32); SHA512_SCHEDULE(33); SHA512_SCHEDULE(34); SHA512_SCHEDULE(35);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(48, SHA512_WK_A);
     SHA512_SCHEDULE(36); SHA512_SCHEDULE(37); SHA512_SCHEDULE(38); SHA512_SCHEDULE(39);
+    SHA512_WK_BARRIER();
     SHA512_ROUNDS8(56, SHA512_WK_A);
     SHA512_ROUNDS8(64, SHA512_WK_A);
     SHA512_ROUNDS8(72, SHA512_WK_A);
@@ -234,6 +246,7 @@ alignas(32) constexpr KPairs K_PAIRS;
 #undef SHA512_SCHEDULE
 #undef SHA512_WK_A
 #undef SHA512_WK_B
+#undef SHA512_WK_BARRIER
   }
   if (blocks) compress_bmi2(state, data, blocks);
 }
