@@ -26,11 +26,12 @@ sha512sum "$data" >/dev/null
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-# Prints "name bytes_per_second" for each benchmark row of a CSV report.
+# Prints "name bytes_per_second label" for each benchmark row of a CSV report
+# that has a rate (a variant this processor cannot run has none).
 bench_rates() {
   "$bench" --benchmark_format=csv "$@" 2>/dev/null | awk -F, '
-    /^name,/ { for (i = 1; i <= NF; i++) if ($i == "bytes_per_second") col = i; next }
-    col && /^"/ { gsub(/"/, "", $1); print $1, $col }'
+    /^name,/ { for (i = 1; i <= NF; i++) { if ($i == "bytes_per_second") col = i; if ($i == "label") lab = i }; next }
+    col && /^"/ && $col != "" { gsub(/"/, ""); print $1, $col, $lab }'
 }
 
 : >"$build/hash_rates.txt"
@@ -48,28 +49,33 @@ for ((r = 1; r <= rounds; r++)); do
 done
 
 rate() { awk -v n="$1" '$1 == n { print $2 }' "$build/hash_rates.txt" | median; }
-portable=$(rate BM_ChunkHash/portable)
-avx2=$(rate BM_ChunkHash/avx2)
-ossl=$(rate openssl)
-sum=$(rate sha512sum)
-# Ours is the variant a hasher picks on this machine.
-if [ -n "$avx2" ]; then ours=$avx2; variant=avx2; else ours=$portable; variant=portable; fi
+# Ours is the variant a new hasher picks on this machine. Each round's ratio is
+# taken within the round too, which cancels load that lasted a whole round.
+variant=$(awk '$1 == "BM_ChunkHash/chosen" { print $3; exit }' "$build/hash_rates.txt")
+ratio() {
+  awk -v n="$1" '$1 == "BM_ChunkHash/chosen" { o[++i] = $2 } $1 == n { t[++j] = $2 }
+    END { for (k = 1; k <= i && k <= j; k++) print o[k] / t[k] }' "$build/hash_rates.txt" | median
+}
 
 bench_rates --benchmark_filter='BM_Chunk(Compress|Uncompress)' --benchmark_min_time=1 \
   --benchmark_repetitions=3 --benchmark_report_aggregates_only=true >"$build/zip_rates.txt"
 zip() { awk -v n="$1_median" '$1 == n { print $2 }' "$build/zip_rates.txt"; }
 
-awk -v p="$portable" -v a="${avx2:-0}" -v o="$ossl" -v s="$sum" -v us="$ours" -v var="$variant" \
+awk -v p="$(rate BM_ChunkHash/portable)" -v a="$(rate BM_ChunkHash/avx2)" \
+  -v a5="$(rate BM_ChunkHash/avx512)" -v us="$(rate BM_ChunkHash/chosen)" -v var="$variant" \
+  -v o="$(rate openssl)" -v s="$(rate sha512sum)" -v ro="$(ratio openssl)" -v rs="$(ratio sha512sum)" \
   -v zc="$(zip BM_ChunkCompress/compressible)" -v zr="$(zip BM_ChunkCompress/random)" \
   -v zu="$(zip BM_ChunkUncompress)" -v n="$rounds" 'BEGIN {
   mb = 1e6
   printf "SHA-512 over 256 KiB chunks, one thread, median of %d rounds (MB = 10^6 bytes)\n", n
-  printf "  ours portable      %8.1f MB/s\n", p / mb
-  if (a > 0) printf "  ours avx2          %8.1f MB/s\n", a / mb
+  printf "  ours, portable     %8.1f MB/s\n", p / mb
+  if (a > 0) printf "  ours, avx2         %8.1f MB/s\n", a / mb
+  if (a5 > 0) printf "  ours, avx512       %8.1f MB/s\n", a5 / mb
+  printf "  ours, chosen (%s) %8.1f MB/s\n", var, us / mb
   printf "  openssl speed      %8.1f MB/s\n", o / mb
   printf "  sha512sum          %8.1f MB/s\n", s / mb
-  printf "  ours (%s) / openssl   = %.3f\n", var, us / o
-  printf "  ours (%s) / sha512sum = %.3f\n", var, us / s
+  printf "  ours / openssl   = %.3f (median of per-round ratios %.3f)\n", us / o, ro
+  printf "  ours / sha512sum = %.3f (median of per-round ratios %.3f)\n", us / s, rs
   printf "Chunk compression, level 9, 256 KiB chunks, median of 3\n"
   printf "  compress compressible %8.1f MB/s\n", zc / mb
   printf "  compress random       %8.1f MB/s (does not fit: result 39)\n", zr / mb

@@ -37,13 +37,16 @@ std::vector<uint8_t> text_chunk() {
   return out;
 }
 
+// `impl` is a variant, or SHA512_IMPL_COUNT for the one chunk_hasher_new picks.
 void BM_ChunkHash(benchmark::State& state, Sha512Impl impl) {
-  if (!sha512_impl_supported(impl)) {
+  if (impl != SHA512_IMPL_COUNT && !sha512_impl_supported(impl)) {
     state.SkipWithError("processor cannot run this variant");
     return;
   }
   ChunkHasher* hasher = nullptr;
-  if (chunk_hasher_new_with(impl, &hasher) != 0) {
+  const int rc = impl == SHA512_IMPL_COUNT ? chunk_hasher_new(&hasher)
+                                           : chunk_hasher_new_with(impl, &hasher);
+  if (rc != 0) {
     state.SkipWithError("no hasher");
     return;
   }
@@ -54,6 +57,7 @@ void BM_ChunkHash(benchmark::State& state, Sha512Impl impl) {
     benchmark::DoNotOptimize(out);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * CHUNK);
+  if (impl == SHA512_IMPL_COUNT) state.SetLabel(sha512_impl_name(sha512_impl_best()));
   chunk_hasher_destroy(hasher);
 }
 
@@ -91,6 +95,8 @@ void BM_ChunkUncompress(benchmark::State& state) {
 
 BENCHMARK_CAPTURE(BM_ChunkHash, portable, SHA512_IMPL_PORTABLE);
 BENCHMARK_CAPTURE(BM_ChunkHash, avx2, SHA512_IMPL_AVX2);
+BENCHMARK_CAPTURE(BM_ChunkHash, avx512, SHA512_IMPL_AVX512);
+BENCHMARK_CAPTURE(BM_ChunkHash, chosen, SHA512_IMPL_COUNT);
 BENCHMARK_CAPTURE(BM_ChunkCompress, compressible, true);
 BENCHMARK_CAPTURE(BM_ChunkCompress, random, false);
 BENCHMARK(BM_ChunkUncompress);

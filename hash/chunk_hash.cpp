@@ -92,12 +92,13 @@ constexpr ChunkHasherOps make_ops() {
                         hasher_init,         hasher_update<IMPL>, hasher_final<IMPL>};
 }
 
-const ChunkHasherOps SHA512_PORTABLE_OPS = make_ops<SHA512_IMPL_PORTABLE>();
-const ChunkHasherOps SHA512_AVX2_OPS = make_ops<SHA512_IMPL_AVX2>();
-
-const ChunkHasherOps* ops_of(Sha512Impl impl) {
-  return impl == SHA512_IMPL_AVX2 ? &SHA512_AVX2_OPS : &SHA512_PORTABLE_OPS;
-}
+// One table per variant, indexed by Sha512Impl.
+static_assert(SHA512_IMPL_COUNT == 3, "each compression function variant needs its table");
+const ChunkHasherOps SHA512_OPS[SHA512_IMPL_COUNT] = {
+    make_ops<SHA512_IMPL_PORTABLE>(),
+    make_ops<SHA512_IMPL_AVX2>(),
+    make_ops<SHA512_IMPL_AVX512>(),
+};
 
 }  // namespace
 
@@ -106,7 +107,7 @@ int chunk_hasher_new_with(Sha512Impl impl, ChunkHasher** out_hasher) {
   if (!sha512_impl_supported(impl)) return ERR_NOT_SUPPORTED;
   auto* hasher = static_cast<ChunkHasher*>(allocate(&g_heap_allocator, sizeof(ChunkHasher)));
   if (!hasher) return ERR_OUTOFMEMORY;
-  hasher->ops = ops_of(impl);
+  hasher->ops = &SHA512_OPS[impl];
   *out_hasher = hasher;
   return 0;
 }

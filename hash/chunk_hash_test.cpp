@@ -152,7 +152,7 @@ TEST_P(ChunkHasherTest, ChunkHashOfPaddedPieceAndChangedLastByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllVariants, ChunkHasherTest,
-                         testing::Values(SHA512_IMPL_PORTABLE, SHA512_IMPL_AVX2),
+                         testing::Values(SHA512_IMPL_PORTABLE, SHA512_IMPL_AVX2, SHA512_IMPL_AVX512),
                          [](const testing::TestParamInfo<Sha512Impl>& info) {
                            return std::string(sha512_impl_name(info.param));
                          });

@@ -135,18 +135,31 @@ struct KPairs {
 };
 alignas(32) constexpr KPairs K_PAIRS;
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i rotr_v(__m256i x, int n) {
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i rotr_avx2(__m256i x, int n) {
   return _mm256_or_si256(_mm256_srli_epi64(x, n), _mm256_slli_epi64(x, 64 - n));
 }
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i small_sigma0_v(__m256i x) {
-  return _mm256_xor_si256(_mm256_xor_si256(rotr_v(x, 1), rotr_v(x, 8)),
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i small_sigma0_avx2(__m256i x) {
+  return _mm256_xor_si256(_mm256_xor_si256(rotr_avx2(x, 1), rotr_avx2(x, 8)),
                           _mm256_srli_epi64(x, 7));
 }
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i small_sigma1_v(__m256i x) {
-  return _mm256_xor_si256(_mm256_xor_si256(rotr_v(x, 19), rotr_v(x, 61)),
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i small_sigma1_avx2(__m256i x) {
+  return _mm256_xor_si256(_mm256_xor_si256(rotr_avx2(x, 19), rotr_avx2(x, 61)),
                           _mm256_srli_epi64(x, 6));
+}
+
+// 0x96 selects the exclusive or of all three operands.
+[[gnu::target("avx2,avx512f,avx512vl"), gnu::always_inline]] inline __m256i small_sigma0_avx512(
+    __m256i x) {
+  return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, 1), _mm256_ror_epi64(x, 8),
+                                   _mm256_srli_epi64(x, 7), 0x96);
+}
+
+[[gnu::target("avx2,avx512f,avx512vl"), gnu::always_inline]] inline __m256i small_sigma1_avx512(
+    __m256i x) {
+  return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, 19), _mm256_ror_epi64(x, 61),
+                                   _mm256_srli_epi64(x, 6), 0x96);
 }
 
 // One round for processors with BMI1 and BMI2, in an order that starts the
@@ -204,99 +217,39 @@ alignas(32) constexpr KPairs K_PAIRS;
   compress_scalar(state, data, blocks);
 }
 
-// Two blocks per step. x[p & 7] holds schedule words 2p and 2p+1 of the first
-// block in its low lane and of the second block in its high lane; every pair
-// needs only pairs that are already complete (W[t+1] uses W[t-1], not W[t]),
-// so one vector step yields four schedule words. W + K goes to `wk`, entry p
-// being {A[2p], A[2p+1], B[2p], B[2p+1]}; the rounds read it from there.
-[[gnu::target("avx2,bmi,bmi2")]] void compress_avx2(uint64_t* state, const uint8_t* data,
-                                                size_t blocks) {
-  const __m256i swap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
-                                        7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
-  const __m256i* kp = reinterpret_cast<const __m256i*>(K_PAIRS.v);
-  alignas(32) uint64_t wk[160];
-  __m256i* wkv = reinterpret_cast<__m256i*>(wk);
+#define SHA512_PAIRS_FN compress_avx2
+#define SHA512_PAIRS_TARGET "avx2,bmi,bmi2"
+#define SHA512_PAIRS_SIGMA0 small_sigma0_avx2
+#define SHA512_PAIRS_SIGMA1 small_sigma1_avx2
+#include "hash/sha512_pairs.inc"
+#undef SHA512_PAIRS_FN
+#undef SHA512_PAIRS_TARGET
+#undef SHA512_PAIRS_SIGMA0
+#undef SHA512_PAIRS_SIGMA1
 
-  for (; blocks >= 2; blocks -= 2, data += 2 * SHA512_BLOCK_SIZE) {
-    __m256i x[8];
-    for (int p = 0; p < 8; p++) {
-      const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * p));
-      const __m128i hi = _mm_loadu_si128(
-          reinterpret_cast<const __m128i*>(data + SHA512_BLOCK_SIZE + 16 * p));
-      x[p] = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1),
-                                 swap);
-      _mm256_store_si256(wkv + p, _mm256_add_epi64(x[p], _mm256_load_si256(kp + p)));
-    }
+// AVX-512VL rotates and three-way exclusive or halve the schedule's vector work.
+#define SHA512_PAIRS_FN compress_avx512
+#define SHA512_PAIRS_TARGET "avx2,bmi,bmi2,avx512f,avx512vl"
+#define SHA512_PAIRS_SIGMA0 small_sigma0_avx512
+#define SHA512_PAIRS_SIGMA1 small_sigma1_avx512
+#include "hash/sha512_pairs.inc"
+#undef SHA512_PAIRS_FN
+#undef SHA512_PAIRS_TARGET
+#undef SHA512_PAIRS_SIGMA0
+#undef SHA512_PAIRS_SIGMA1
 
-#define SHA512_SCHEDULE(p)                                                                   \
-  do {                                                                                       \
-    const __m256i w15_ = _mm256_alignr_epi8(x[((p) - 7) & 7], x[((p) - 8) & 7], 8);           \
-    const __m256i w7_ = _mm256_alignr_epi8(x[((p) - 3) & 7], x[((p) - 4) & 7], 8);            \
-    x[(p) & 7] = _mm256_add_epi64(                                                           \
-        _mm256_add_epi64(x[((p) - 8) & 7], small_sigma0_v(w15_)),                            \
-        _mm256_add_epi64(w7_, small_sigma1_v(x[((p) - 1) & 7])));                            \
-    _mm256_store_si256(wkv + (p), _mm256_add_epi64(x[(p) & 7], _mm256_load_si256(kp + (p)))); \
-  } while (0)
-#define SHA512_WK_A(i) wk[4 * ((i) >> 1) + ((i) & 1)]
-#define SHA512_WK_B(i) wk[4 * ((i) >> 1) + 2 + ((i) & 1)]
-
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    uint64_t bc = b ^ c, ab;
-    // Eight rounds of the first block use pairs 4j..4j+3 while the schedule
-    // advances by four pairs, two groups ahead of its use.
-    SHA512_SCHEDULE(8); SHA512_SCHEDULE(9); SHA512_SCHEDULE(10); SHA512_SCHEDULE(11);
-    SHA512_ASM_ROUNDS8(0, SHA512_WK_A);
-    SHA512_SCHEDULE(12); SHA512_SCHEDULE(13); SHA512_SCHEDULE(14); SHA512_SCHEDULE(15);
-    SHA512_ASM_ROUNDS8(8, SHA512_WK_A);
-    SHA512_SCHEDULE(16); SHA512_SCHEDULE(17); SHA512_SCHEDULE(18); SHA512_SCHEDULE(19);
-    SHA512_ASM_ROUNDS8(16, SHA512_WK_A);
-    SHA512_SCHEDULE(20); SHA512_SCHEDULE(21); SHA512_SCHEDULE(22); SHA512_SCHEDULE(23);
-    SHA512_ASM_ROUNDS8(24, SHA512_WK_A);
-    SHA512_SCHEDULE(24); SHA512_SCHEDULE(25); SHA512_SCHEDULE(26); SHA512_SCHEDULE(27);
-    SHA512_ASM_ROUNDS8(32, SHA512_WK_A);
-    SHA512_SCHEDULE(28); SHA512_SCHEDULE(29); SHA512_SCHEDULE(30); SHA512_SCHEDULE(31);
-    SHA512_ASM_ROUNDS8(40, SHA512_WK_A);
-    SHA512_SCHEDULE(32); SHA512_SCHEDULE(33); SHA512_SCHEDULE(34); SHA512_SCHEDULE(35);
-    SHA512_ASM_ROUNDS8(48, SHA512_WK_A);
-    SHA512_SCHEDULE(36); SHA512_SCHEDULE(37); SHA512_SCHEDULE(38); SHA512_SCHEDULE(39);
-    SHA512_ASM_ROUNDS8(56, SHA512_WK_A);
-    SHA512_ASM_ROUNDS8(64, SHA512_WK_A);
-    SHA512_ASM_ROUNDS8(72, SHA512_WK_A);
-    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
-
-    a = state[0], b = state[1], c = state[2], d = state[3];
-    e = state[4], f = state[5], g = state[6], h = state[7];
-    bc = b ^ c;
-    SHA512_ASM_ROUNDS8(0, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(8, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(16, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(24, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(32, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(40, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(48, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(56, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(64, SHA512_WK_B);
-    SHA512_ASM_ROUNDS8(72, SHA512_WK_B);
-    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
-    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
-#undef SHA512_SCHEDULE
-#undef SHA512_WK_A
-#undef SHA512_WK_B
-  }
-  if (blocks) compress_bmi2(state, data, blocks);
-}
-
-bool cpu_has_avx2() {
+bool cpu_has(Sha512Impl impl) {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("bmi2");
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                    __builtin_cpu_supports("bmi2");
+  if (impl == SHA512_IMPL_AVX2) return avx2;
+  return impl == SHA512_IMPL_AVX512 && avx2 && __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512vl");
 }
 
 #else
 
-bool cpu_has_avx2() { return false; }
+bool cpu_has(Sha512Impl) { return false; }
 
 #endif
 
@@ -312,7 +265,11 @@ bool sha512_impl_supported(Sha512Impl impl) {
       return true;
     case SHA512_IMPL_AVX2: {
       // The answer never changes, so the first caller's answer is kept.
-      static const bool has = cpu_has_avx2();
+      static const bool has = cpu_has(SHA512_IMPL_AVX2);
+      return has;
+    }
+    case SHA512_IMPL_AVX512: {
+      static const bool has = cpu_has(SHA512_IMPL_AVX512);
       return has;
     }
     default:
@@ -321,12 +278,15 @@ bool sha512_impl_supported(Sha512Impl impl) {
 }
 
 Sha512Impl sha512_impl_best() {
-  return sha512_impl_supported(SHA512_IMPL_AVX2) ? SHA512_IMPL_AVX2 : SHA512_IMPL_PORTABLE;
+  if (sha512_impl_supported(SHA512_IMPL_AVX512)) return SHA512_IMPL_AVX512;
+  if (sha512_impl_supported(SHA512_IMPL_AVX2)) return SHA512_IMPL_AVX2;
+  return SHA512_IMPL_PORTABLE;
 }
 
 Sha512CompressFn sha512_compress_fn(Sha512Impl impl) {
 #if SHA512_HAVE_X86
   if (impl == SHA512_IMPL_AVX2) return compress_avx2;
+  if (impl == SHA512_IMPL_AVX512) return compress_avx512;
 #endif
   (void)impl;
   return sha512_compress_portable;
@@ -338,6 +298,8 @@ const char* sha512_impl_name(Sha512Impl impl) {
       return "portable";
     case SHA512_IMPL_AVX2:
       return "avx2";
+    case SHA512_IMPL_AVX512:
+      return "avx512";
     default:
       return "unknown";
   }

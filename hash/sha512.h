@@ -1,6 +1,7 @@
-// The SHA-512 compression function (FIPS 180-4) in two variants: a portable one
-// that every machine runs, and one whose message schedule runs in AVX2
-// registers two blocks at a time, for processors that have AVX2 and BMI2.
+// The SHA-512 compression function (FIPS 180-4) in several variants: a portable
+// one that every machine runs, and ones whose message schedule runs in vector
+// registers two blocks at a time, for processors with AVX2 and BMI2 (and
+// AVX-512VL for the last).
 // The variant is chosen at run time from the processor's features. Padding,
 // the length field and the digest are left to the chunk hasher.
 #pragma once
@@ -23,6 +24,7 @@ using Sha512CompressFn = void (*)(uint64_t* state, const uint8_t* data, size_t b
 enum Sha512Impl : int {
   SHA512_IMPL_PORTABLE = 0,  // plain 64-bit integer code
   SHA512_IMPL_AVX2 = 1,      // AVX2 message schedule, BMI2 rotates
+  SHA512_IMPL_AVX512 = 2,    // as AVX2, the schedule with AVX-512VL rotates
   SHA512_IMPL_COUNT
 };
 
@@ -36,7 +38,7 @@ Sha512Impl sha512_impl_best();
 // REQUIRES: sha512_impl_supported(impl).
 Sha512CompressFn sha512_compress_fn(Sha512Impl impl);
 
-// Returns a short lower-case name of `impl` ("portable", "avx2") for reports.
+// Returns a short lower-case name of `impl` ("portable", "avx2", "avx512") for reports.
 const char* sha512_impl_name(Sha512Impl impl);
 
 // The portable compression function; runs everywhere.
