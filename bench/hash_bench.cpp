@@ -61,8 +61,12 @@ void BM_ChunkHash(benchmark::State& state, Sha512Impl impl) {
   chunk_hasher_destroy(hasher);
 }
 
-void BM_ChunkCompress(benchmark::State& state, bool compressible) {
-  const std::vector<uint8_t> chunk = compressible ? text_chunk() : random_chunk();
+enum SampleKind { SAMPLE_ZEROS, SAMPLE_TEXT, SAMPLE_RANDOM };
+
+void BM_ChunkCompress(benchmark::State& state, SampleKind kind) {
+  const std::vector<uint8_t> chunk = kind == SAMPLE_ZEROS  ? std::vector<uint8_t>(CHUNK, 0)
+                                     : kind == SAMPLE_TEXT ? text_chunk()
+                                                           : random_chunk();
   std::vector<uint8_t> out(CHUNK - 4096);
   size_t produced = 0;
   int rc = 0;
@@ -97,8 +101,9 @@ BENCHMARK_CAPTURE(BM_ChunkHash, portable, SHA512_IMPL_PORTABLE);
 BENCHMARK_CAPTURE(BM_ChunkHash, avx2, SHA512_IMPL_AVX2);
 BENCHMARK_CAPTURE(BM_ChunkHash, avx512, SHA512_IMPL_AVX512);
 BENCHMARK_CAPTURE(BM_ChunkHash, chosen, SHA512_IMPL_COUNT);
-BENCHMARK_CAPTURE(BM_ChunkCompress, compressible, true);
-BENCHMARK_CAPTURE(BM_ChunkCompress, random, false);
+BENCHMARK_CAPTURE(BM_ChunkCompress, zeros, SAMPLE_ZEROS);
+BENCHMARK_CAPTURE(BM_ChunkCompress, compressible, SAMPLE_TEXT);
+BENCHMARK_CAPTURE(BM_ChunkCompress, random, SAMPLE_RANDOM);
 BENCHMARK(BM_ChunkUncompress);
 
 BENCHMARK_MAIN();

@@ -1,8 +1,10 @@
 // SHA-512 compression. The rounds are fully unrolled and rename the eight
 // working variables instead of moving them, so that each round is a handful of
-// register operations. The accelerated variant computes the message schedule of
-// two blocks at once in AVX2 registers while the scalar rounds of the first
-// block run, which keeps the vector and integer units busy side by side.
+// register operations. The accelerated variants compute the message schedule of
+// two blocks at once in vector registers while the scalar rounds of the first
+// block run, which keeps the vector and integer units busy side by side; their
+// rounds are written out instruction by instruction, because the speed of the
+// integer rounds depends on an order the compiler does not reliably find.
 #include "hash/sha512.h"
 
 #include <bit>
