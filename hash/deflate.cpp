@@ -98,7 +98,7 @@ int chunk_uncompress(const void* input, size_t input_length, void* output, size_
     // reported as damage.
     result = ERR_OUTOFMEMORY;
   } else {
-    result = CHUNK_DEFLATE_BAD_FORMAT;
+    result = ERR_BAD_FORMAT;
   }
   inflateEnd(&stream);
   return result;

@@ -6,8 +6,7 @@
 
 #include <cstddef>
 
-// The result of inflating data that is not a complete raw deflate stream.
-constexpr int CHUNK_DEFLATE_BAD_FORMAT = 11;
+#include "base/err.h"
 
 // Deflates `input_length` bytes at `input` (best compression) into at most
 // `output_limit` bytes at `output`. Returns 0 and the compressed size in
@@ -21,7 +20,7 @@ constexpr int CHUNK_DEFLATE_BAD_FORMAT = 11;
 
 // Inflates the raw deflate stream of `input_length` bytes at `input` into at
 // most `output_limit` bytes at `output`. Returns 0 and the inflated size in
-// *out_produced; CHUNK_DEFLATE_BAD_FORMAT for damaged or truncated data or a
+// *out_produced; ERR_BAD_FORMAT for damaged or truncated data or a
 // stream that does not end within the limit, ERR_OUTOFMEMORY when the stream
 // cannot be set up, ERR_INVALID_PARAMETER when input_length exceeds 4 GiB - 1;
 // *out_produced is 0 unless the result is 0. An empty input gives 0 bytes.

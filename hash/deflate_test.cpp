@@ -119,7 +119,7 @@ TEST(ChunkUncompress, TruncatedStreamsNeverSucceed) {
   for (size_t n = 1; n < packed.size(); n++) {
     size_t produced = 99;
     const int rc = chunk_uncompress(packed.data(), n, back.data(), back.size(), &produced);
-    ASSERT_TRUE(rc == CHUNK_DEFLATE_BAD_FORMAT || rc == ERR_HANDLE_DISK_FULL)
+    ASSERT_TRUE(rc == ERR_BAD_FORMAT || rc == ERR_HANDLE_DISK_FULL)
         << "cut to " << n << " of " << packed.size() << " bytes gave " << rc;
     ASSERT_EQ(0u, produced);
   }
@@ -138,7 +138,7 @@ TEST(ChunkUncompress, MalformedStreamsAreBadFormat) {
   for (const Case& c : cases) {
     uint8_t out[64];
     size_t produced = 99;
-    EXPECT_EQ(CHUNK_DEFLATE_BAD_FORMAT,
+    EXPECT_EQ(ERR_BAD_FORMAT,
               chunk_uncompress(c.stream.data(), c.stream.size(), out, sizeof out, &produced))
         << c.what;
     EXPECT_EQ(0u, produced) << c.what;
