@@ -121,6 +121,7 @@ void runtime_exit() {
 }
 
 EventNode* event_node_take(EventCache** out_cache) {
+  if (!runtime_started()) runtime_start();
   RuntimeBlock* rb = runtime_block();
   if (!rb) return nullptr;
   EventCache* cache = thread_cache(rb);

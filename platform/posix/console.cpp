@@ -4,6 +4,7 @@
 #include "platform/platform.h"
 
 #include <csignal>
+#include <initializer_list>
 
 #include <pthread.h>
 
