@@ -84,6 +84,8 @@ TEST(WaitBlock, TimedWaitRacingItsSignalNeverLosesIt) {
   stop = true;
   signaller.join();
   EXPECT_EQ(trues + falses, 5000);
+  EXPECT_GT(trues, 0);
+  EXPECT_GT(falses, 0);
 }
 
 }  // namespace
