@@ -17,9 +17,6 @@ namespace {
 
 constexpr size_t PAGE_THRESHOLD = 4096;
 
-RuntimeBlock* g_runtime_block = nullptr;
-uint8_t g_runtime_started = 0;
-
 inline void cpu_pause() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_ia32_pause();
@@ -61,6 +58,9 @@ void runtime_exit_handler() { runtime_exit(); }
 
 }  // namespace
 
+RuntimeBlock* g_runtime_block = nullptr;
+uint8_t g_runtime_started = 0;
+
 uint32_t runtime_hash(uint64_t k) {
   k = (k << 18) - k - 1;
   k ^= k >> 31;
@@ -69,14 +69,6 @@ uint32_t runtime_hash(uint64_t k) {
   k *= 65;
   k ^= k >> 22;
   return static_cast<uint32_t>(k);
-}
-
-bool runtime_started() {
-  return std::atomic_ref<uint8_t>(g_runtime_started).load(std::memory_order_acquire) != 0;
-}
-
-RuntimeBlock* runtime_block() {
-  return std::atomic_ref<RuntimeBlock*>(g_runtime_block).load(std::memory_order_acquire);
 }
 
 void runtime_start() {

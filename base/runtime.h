@@ -5,6 +5,7 @@
 // records that are valid when zero-filled.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -75,11 +76,20 @@ void runtime_start();
 // and the block. Afterwards locks only record owners and waits poll. Registered
 // by runtime_start; tests call it to reach that state.
 void runtime_exit();
+// The process-wide block pointer and start-up byte; read them through the two
+// functions below, which every lock operation calls inline.
+extern RuntimeBlock* g_runtime_block;
+extern uint8_t g_runtime_started;
+
 // Whether start-up has completed (the block may still be missing if its
 // allocation failed).
-bool runtime_started();
+inline bool runtime_started() {
+  return std::atomic_ref<uint8_t>(g_runtime_started).load(std::memory_order_acquire) != 0;
+}
 // The RuntimeBlock, or null when there is none.
-RuntimeBlock* runtime_block();
+inline RuntimeBlock* runtime_block() {
+  return std::atomic_ref<RuntimeBlock*>(g_runtime_block).load(std::memory_order_acquire);
+}
 
 // Takes an event node from the calling thread's cache, or makes one. Returns
 // null when there is no RuntimeBlock or no node could be made. `out_cache`

@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 reps=${1:-10}
-bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DZUVO_BENCH=ON -DZUVO_TESTS=OFF
+bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DZUVO_BENCH=ON -DZUVO_TESTS=OFF >/dev/null
 out=$("$root/build-bench/bench/runtime_bench" --benchmark_repetitions="$reps" \
   --benchmark_report_aggregates_only=true --benchmark_format=csv 2>/dev/null)
 echo "median real time per iteration (ns), $reps repetitions:"
@@ -18,3 +18,15 @@ echo "$out" | awk -F, '/_median"/ {
     if (ns["BM_StdCondvarHandover"] > 0)
       printf "Semaphore / condition_variable (hand-over): %.2f\n", ns["BM_SemaphoreHandover"] / ns["BM_StdCondvarHandover"]
   }'
+
+# An uncontended acquisition must not enter the kernel: count every system
+# call of a whole run of the uncontended case, start-up included.
+if command -v strace >/dev/null 2>&1; then
+  trace=$(mktemp)
+  iters=$(strace -f -qq -c -o "$trace" "$root/build-bench/bench/runtime_bench" \
+    --benchmark_filter='^BM_LockUncontended$' --benchmark_format=csv 2>/dev/null |
+    awk -F, '/BM_LockUncontended/ {print $2}')
+  calls=$(awk '$NF == "total" {print $4}' "$trace")
+  rm -f "$trace"
+  echo "system calls in a whole run of $iters uncontended acquire+release pairs: $calls"
+fi
