@@ -15,6 +15,296 @@ using OsHandle = int64_t;
 constexpr OsHandle OS_NO_HANDLE = -1;
 
 // ---- Files, handles, transfers and folder queries ----
+//
+// The native file services in their own terms: access masks, share modes,
+// attributes, dispositions and options are the native values, information is
+// asked for by native class number and answered in the native record layouts
+// below. A Windows build passes them through; the POSIX build maps them.
+
+// True where paths take the drive/network syntax and native names (create
+// names, folder entry names, object names) are UTF-16; false where paths are
+// POSIX and native names are the path's bytes.
+extern const bool OS_WINDOWS_NAMES;
+
+// The largest folder text, in UTF-8 bytes with its terminator, that
+// os_current_folder can report.
+constexpr size_t OS_FOLDER_TEXT_MAX = 4097;
+
+// Native access rights.
+enum : uint32_t {
+  OS_FILE_READ_DATA = 0x1,  // also: list a folder
+  OS_FILE_WRITE_DATA = 0x2,  // also: add a file to a folder
+  OS_FILE_APPEND_DATA = 0x4,
+  OS_FILE_READ_EA = 0x8,
+  OS_FILE_WRITE_EA = 0x10,
+  OS_FILE_EXECUTE = 0x20,
+  OS_FILE_READ_ATTRIBUTES = 0x80,
+  OS_FILE_WRITE_ATTRIBUTES = 0x100,
+  OS_DELETE = 0x10000,
+  OS_READ_CONTROL = 0x20000,
+  OS_SYNCHRONIZE = 0x100000,
+};
+// Share modes (not enforced where the platform has none).
+enum : uint32_t { OS_SHARE_READ = 1, OS_SHARE_WRITE = 2, OS_SHARE_DELETE = 4 };
+// Dispositions.
+enum : uint32_t {
+  OS_DISPOSITION_SUPERSEDE = 0,
+  OS_DISPOSITION_OPEN = 1,
+  OS_DISPOSITION_CREATE = 2,
+  OS_DISPOSITION_OPEN_IF = 3,
+  OS_DISPOSITION_OVERWRITE = 4,
+  OS_DISPOSITION_OVERWRITE_IF = 5,
+};
+// File attributes.
+enum : uint32_t {
+  OS_ATTRIBUTE_READONLY = 0x1,
+  OS_ATTRIBUTE_HIDDEN = 0x2,
+  OS_ATTRIBUTE_SYSTEM = 0x4,
+  OS_ATTRIBUTE_DIRECTORY = 0x10,
+  OS_ATTRIBUTE_ARCHIVE = 0x20,
+  OS_ATTRIBUTE_DEVICE = 0x40,
+  OS_ATTRIBUTE_NORMAL = 0x80,
+  OS_ATTRIBUTE_REPARSE_POINT = 0x400,
+  OS_ATTRIBUTE_NOT_CONTENT_INDEXED = 0x2000,
+};
+// Reparse tags.
+enum : uint32_t { OS_REPARSE_TAG_MOUNT_POINT = 0xA0000003, OS_REPARSE_TAG_SYMLINK = 0xA000000C };
+// Create options.
+enum : uint32_t {
+  OS_OPTION_DIRECTORY = 0x1,
+  OS_OPTION_NO_BUFFERING = 0x8,  // transfers must be sector-aligned
+  OS_OPTION_SYNCHRONOUS_ALERT = 0x10,
+  OS_OPTION_SYNCHRONOUS = 0x20,  // synchronous, non-alertable
+  OS_OPTION_NON_DIRECTORY = 0x40,
+  OS_OPTION_OPEN_REPARSE_POINT = 0x200000,  // the link itself, not its target
+};
+// What a create call did (its information result).
+enum : uint32_t {
+  OS_CREATE_SUPERSEDED = 0,
+  OS_CREATE_OPENED = 1,
+  OS_CREATE_CREATED = 2,
+  OS_CREATE_OVERWRITTEN = 3,
+};
+
+// A name for os_file_create, as the path layer builds it. Exactly one of the
+// two forms is present, the one the platform takes (see OS_WINDOWS_NAMES).
+struct OsNativeName {
+  uint16_t length;          // bytes of `units` without the terminator
+  uint16_t maximum_length;  // length + 2
+  const char16_t* units;    // zero-terminated UTF-16 object name ("\??\C:\a"), or null
+  const char* bytes;        // zero-terminated full path, or null
+  size_t byte_count;        // bytes of `bytes` without the terminator
+};
+
+// Creates or opens a file or folder. Stores the handle (OS_NO_HANDLE on
+// failure) and the create result (OS_CREATE_*, 0 on failure); either out
+// pointer may be null only for out_information. Returns 0 or an error number:
+// 2 for a missing file, 3 when a folder on the way is missing, 183 when a
+// create disposition finds the name taken. On Windows the first call sets the
+// process error mode (fail critical errors, no open-file error box), so that
+// a missing medium is an error number rather than a dialog. Thread-safe.
+[[nodiscard]] int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share,
+                                 uint32_t attributes, uint32_t disposition, uint32_t options,
+                                 OsHandle* out_handle, uint32_t* out_information);
+
+// Closes a handle. Standard console handles stay open: on POSIX descriptors
+// 0, 1 and 2 are never closed; on Windows a console handle (both low bits
+// set) that equals a standard handle and fails the console mode query stays
+// open, other console handles close with CloseHandle and the rest with the
+// native close. REQUIRES: no other thread uses the handle.
+void os_handle_close(OsHandle handle);
+
+// Native file information classes and their records.
+enum : uint32_t {
+  OS_FILE_BASIC_INFO = 4,
+  OS_FILE_STANDARD_INFO = 5,
+  OS_FILE_INTERNAL_INFO = 6,
+  OS_FILE_DISPOSITION_INFO = 13,
+  OS_FILE_POSITION_INFO = 14,
+  OS_FILE_MODE_INFO = 16,
+  OS_FILE_ALL_INFO = 18,
+  OS_FILE_END_OF_FILE_INFO = 20,
+  OS_FILE_REPARSE_POINT_INFO = 33,
+  OS_FILE_ID_INFO = 59,
+};
+// Times are 100-nanosecond units since 1601-01-01 UTC.
+struct OsFileBasicInfo {  // class 4; setting a time of 0 or -1 or attributes 0 leaves it
+  int64_t creation_time;
+  int64_t last_access_time;
+  int64_t last_write_time;
+  int64_t change_time;
+  uint32_t attributes;
+  uint32_t reserved;
+};
+struct OsFileStandardInfo {  // class 5
+  int64_t allocation_size;  // bytes
+  int64_t end_of_file;      // bytes
+  uint32_t links;
+  uint8_t delete_pending;
+  uint8_t directory;
+  uint8_t reserved[2];
+};
+struct OsFileAllInfo {  // class 18; the name may not fit (error 234 with name_length set)
+  OsFileBasicInfo basic;
+  OsFileStandardInfo standard;
+  int64_t index_number;  // the file identity within its volume
+  uint32_t ea_size;
+  uint32_t access_flags;
+  int64_t position;  // bytes
+  uint32_t mode;     // OS_OPTION_SYNCHRONOUS* bits of the handle
+  uint32_t alignment;
+  uint32_t name_length;  // bytes
+  char16_t name[1];
+};
+struct OsFileReparseInfo {  // class 33
+  int64_t file_reference;
+  uint32_t tag;  // OS_REPARSE_TAG_*
+  uint32_t reserved;
+};
+struct OsFileIdInfo {  // class 59
+  uint64_t volume_serial;
+  uint64_t file_id[2];
+};
+static_assert(sizeof(OsFileBasicInfo) == 40 && sizeof(OsFileStandardInfo) == 24 &&
+              sizeof(OsFileAllInfo) == 104 && sizeof(OsFileReparseInfo) == 16 &&
+              sizeof(OsFileIdInfo) == 24);
+
+// Native volume information classes and their records.
+enum : uint32_t { OS_VOLUME_VOLUME_INFO = 1, OS_VOLUME_DEVICE_INFO = 4 };
+struct OsVolumeInfo {  // class 1
+  int64_t creation_time;
+  uint32_t serial;
+  uint32_t label_length;  // bytes
+  uint8_t supports_objects;
+  uint8_t reserved;
+  char16_t label[1];
+};
+constexpr uint32_t OS_DEVICE_REMOTE = 0x10;  // characteristics bit: a network volume
+struct OsDeviceInfo {  // class 4
+  uint32_t device_type;
+  uint32_t characteristics;
+};
+static_assert(sizeof(OsVolumeInfo) == 24 && sizeof(OsDeviceInfo) == 8);
+
+// The object name class: a counted name whose units follow the record.
+constexpr uint32_t OS_OBJECT_NAME_INFO = 1;
+struct OsObjectNameInfo {
+  uint16_t length;  // bytes
+  uint16_t maximum_length;
+  uint32_t reserved;
+  char16_t* buffer;
+};
+
+// Each fills `buffer` of `size` bytes with the record of `info_class` and
+// stores the bytes filled (when asked for). They return 0 or an error number:
+// 6 for an invalid handle, 87 for a class the platform does not answer, 24 for
+// a buffer smaller than the record, 234 when only a variable tail did not fit.
+// Thread-safe.
+[[nodiscard]] int os_file_query_info(OsHandle handle, uint32_t info_class, void* buffer,
+                                     uint32_t size, uint64_t* out_information);
+[[nodiscard]] int os_volume_query_info(OsHandle handle, uint32_t info_class, void* buffer,
+                                       uint32_t size, uint64_t* out_information);
+[[nodiscard]] int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer,
+                                       uint32_t size, uint32_t* out_returned);
+// Sets the information of `info_class` (basic, disposition, position, end of
+// file) from `buffer`. Returns 0 or an error number. Thread-safe.
+[[nodiscard]] int os_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer,
+                                   uint32_t size);
+
+// Native folder query classes. Entries are 8-byte aligned and chained by
+// next_entry_offset (0 on the last); the name follows the class's header and
+// is in the native name form (UTF-16 or bytes, see OS_WINDOWS_NAMES),
+// name_length counting bytes.
+enum : uint32_t {
+  OS_FOLDER_DIRECTORY_INFO = 1,   // header OsFolderEntry
+  OS_FOLDER_ID_FULL_INFO = 38,    // header OsFolderEntryIdFull
+  OS_FOLDER_ID_EXTENDED_INFO = 60,  // header OsFolderEntryIdExtended
+};
+struct OsFolderEntry {
+  uint32_t next_entry_offset;
+  uint32_t file_index;
+  int64_t creation_time;
+  int64_t last_access_time;
+  int64_t last_write_time;
+  int64_t change_time;
+  int64_t end_of_file;
+  int64_t allocation_size;
+  uint32_t attributes;
+  uint32_t name_length;
+};
+struct OsFolderEntryIdFull {
+  OsFolderEntry entry;
+  uint32_t ea_size;  // the reparse tag when the reparse point attribute is set
+  uint32_t reserved;
+  int64_t file_id;
+};
+struct OsFolderEntryIdExtended {
+  OsFolderEntry entry;
+  uint32_t ea_size;
+  uint32_t reparse_tag;
+  uint64_t file_id[2];
+};
+static_assert(sizeof(OsFolderEntry) == 64 && sizeof(OsFolderEntryIdFull) == 80 &&
+              sizeof(OsFolderEntryIdExtended) == 88);
+
+// Fills `buffer` with the next entries of the folder open on `handle` (the
+// first one only when `single`; from the start again when `restart`). Returns
+// 0, 18 at the end of the folder, 87 for a class the platform does not
+// answer, or another error number. REQUIRES: one thread per folder handle.
+[[nodiscard]] int os_directory_query(OsHandle handle, uint32_t info_class, bool single,
+                                     bool restart, void* buffer, uint32_t length,
+                                     uint64_t* out_information);
+
+// The standard handles: 0 input, 1 output, 2 error. May be OS_NO_HANDLE or 0
+// when the process has none. Thread-safe.
+OsHandle os_standard_handle(int which);
+
+// Makes `handle` the standard handle `which` (0, 1 or 2) for later
+// os_standard_handle calls; the handle itself is not duplicated or closed.
+void os_standard_handle_set(int which, OsHandle handle);
+
+// Creates an anonymous pipe: bytes written to *out_write arrive at *out_read.
+// Returns 0 or an error number (both handles -1).
+[[nodiscard]] int os_pipe_create(OsHandle* out_read, OsHandle* out_write);
+
+// File types as the platform reports them.
+enum : uint32_t { OS_FILE_TYPE_UNKNOWN = 0, OS_FILE_TYPE_DISK = 1, OS_FILE_TYPE_CHAR = 2, OS_FILE_TYPE_PIPE = 3 };
+// Stores the handle's file type. Returns 0, or an error number with type 0.
+[[nodiscard]] int os_file_type(OsHandle handle, uint32_t* out_type);
+// Stores the console mode of a console handle. Returns 0, or an error number
+// when the handle is not a console.
+[[nodiscard]] int os_console_mode(OsHandle handle, uint32_t* out_mode);
+
+// Sequential transfer at the handle's position (the plain platform calls):
+// stores the bytes moved (0 at the end of a file) and returns 0 or an error
+// number (109 when a pipe's other end is gone). Thread-safe per handle as the
+// platform is.
+[[nodiscard]] int os_plain_read(OsHandle handle, void* buffer, uint32_t size, uint32_t* out_count);
+[[nodiscard]] int os_plain_write(OsHandle handle, const void* data, uint32_t size,
+                                 uint32_t* out_count);
+
+// One native transfer of at most `size` bytes, waited for on the calling
+// thread: at *offset when `offset` is non-null, else at the handle's position.
+// `asynchronous` says the handle was opened without a synchronous option (its
+// completion comes by notification). Stores the bytes moved; returns 0 or an
+// error number, 38 when a read starts at or past the end of the file.
+[[nodiscard]] int os_native_transfer(OsHandle handle, bool write, bool asynchronous, void* buffer,
+                                     uint32_t size, const uint64_t* offset, uint32_t* out_count);
+
+// Writes the current folder as UTF-8 with its terminator into `buffer` of
+// `capacity` bytes and stores its length. Returns 0, or an error number when
+// the platform fails or the folder does not fit. Thread-safe.
+[[nodiscard]] int os_current_folder(char* buffer, size_t capacity, size_t* out_length);
+// The same for the current folder of drive `letter` (platforms with drives;
+// others fail with 50).
+[[nodiscard]] int os_drive_current_folder(char letter, char* buffer, size_t capacity,
+                                          size_t* out_length);
+
+// Prepares the process for the file services: on POSIX writing to a closed
+// pipe becomes error 109 instead of a signal, and descriptors 0, 1 and 2 are
+// kept open so that no file receives one of them. Call once at start-up,
+// before other threads run.
+void os_process_setup();
 
 // ---- Runtime: events, memory, clock, threads, console control, process ----
 

@@ -1,0 +1,107 @@
+// File access: opening, creating, deleting and closing files and folders by
+// UTF-8 path, and the information calls on open handles. The open mode bits
+// are turned into the platform's native access, share, disposition, attribute
+// and option values here, on every platform; the platform layer only maps
+// those. Failures are Windows error numbers; no texts are produced here.
+// Every operation is reentrant.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/path.h"
+#include "platform/platform.h"
+
+// Open mode bits for open_file and, where they apply, create_file.
+enum : uint32_t {
+  OPEN_READ = 0x0002,              // read data
+  OPEN_WRITE_ATTRIBUTES = 0x0004,  // write attributes and extended attributes
+  OPEN_WRITE = 0x0008,             // write data
+  OPEN_DENY_WRITE = 0x0020,        // do not let others write
+  OPEN_SHARE_ALL = 0x0040,         // keep full sharing even when writing
+  OPEN_CREATE = 0x0080,            // create the file when missing
+  OPEN_TRUNCATE = 0x0100,          // empty an existing file
+  OPEN_UNBUFFERED = 0x0200,        // transfers must be sector-aligned
+  OPEN_ASYNC = 0x0400,             // asynchronous handle
+  OPEN_EXECUTE = 0x0800,           // execute access
+  OPEN_REPARSE_POINT = 0x1000,     // a link itself rather than its target
+  OPEN_APPEND = 0x2000,            // append-only data access
+};
+
+// The native values of one create call.
+struct FileRequest {
+  uint32_t access;
+  uint32_t share;
+  uint32_t attributes;
+  uint32_t disposition;
+  uint32_t options;
+};
+
+// The request open_file makes for `mode` (before any retry).
+FileRequest open_file_request(uint32_t mode);
+// The request create_file makes for `mode`.
+FileRequest create_file_request(uint32_t mode);
+
+// The native create call on an already converted name. Stores the handle (-1
+// on failure) and the create result (0 on failure; out_information optional).
+// Returns 0 or an error number.
+[[nodiscard]] int native_create(const NativeName* name, uint32_t access, uint32_t share,
+                                uint32_t attributes, uint32_t disposition, uint32_t options,
+                                OsHandle* out_handle, uint32_t* out_information);
+// Converts `path` with path_native_name and calls native_create. Returns its
+// result, or 123 / 14 from the conversion.
+[[nodiscard]] int native_open(const char* path, uint32_t access, uint32_t share,
+                              uint32_t attributes, uint32_t disposition, uint32_t options,
+                              OsHandle* out_handle, uint32_t* out_information);
+
+// Opens `path` with the open mode bits. Stores the handle (-1 on failure); a
+// null out_handle closes it at once (an existence and access test). Returns
+// 0, 14 for a null path, 123 for an empty one, or the platform's error.
+[[nodiscard]] int open_file(OsHandle* out_handle, const char* path, uint32_t mode);
+// Creates a new file: 183 when it exists, unless `mode` has OPEN_TRUNCATE.
+[[nodiscard]] int create_file(OsHandle* out_handle, const char* path, uint32_t mode);
+// Creates one folder and closes it. Returns 0, 183 when it exists, or an error.
+[[nodiscard]] int create_folder(const char* path);
+// The same, keeping the folder open in *out_handle (-1 on failure).
+[[nodiscard]] int create_folder_handle(OsHandle* out_handle, const char* path);
+// Deletes a file or an empty folder (a link itself, not its target); clears a
+// read-only attribute that stands in the way.
+[[nodiscard]] int delete_file(const char* path);
+// 0 when `path` can be opened; *out_is_folder (optional) then tells whether it
+// is a folder. 14 for a null path, 123 for an empty one.
+[[nodiscard]] int query_path_kind(const char* path, bool* out_is_folder);
+
+// Reads up to `size` bytes of the file at `path` into `buffer` and stores the
+// count. Returns the open's result; read errors only end the reading.
+[[nodiscard]] int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_read);
+// Makes the file at `path` hold exactly the `size` bytes of `data` (created
+// when missing). Returns 0 or the first error.
+[[nodiscard]] int write_whole_file(const char* path, const void* data, size_t size);
+// Writes the bytes of `text` without its terminator. Returns 0 or an error.
+[[nodiscard]] int write_text(OsHandle handle, const char* text);
+
+// Closes a handle; nothing happens for 0 or -1, and standard console handles
+// stay open. REQUIRES: no other thread uses the handle.
+void close_handle(OsHandle handle);
+// The process's standard output and error handles, asked anew at each call.
+OsHandle standard_output();
+OsHandle standard_error();
+
+// The end-of-file position; size 0 on failure. Returns 0 or an error (6 for an
+// invalid handle).
+[[nodiscard]] int file_size(OsHandle handle, uint64_t* out_size);
+// Sets the current position. Returns 0 or an error.
+[[nodiscard]] int set_file_position(OsHandle handle, uint64_t position);
+// Cuts or extends the file to `size` bytes. Returns 0 or an error.
+[[nodiscard]] int set_file_end(OsHandle handle, uint64_t size);
+
+// The native information calls by class. Each returns 6 for a handle of 0 or
+// -1 without calling the platform, else 0 or the platform's error.
+[[nodiscard]] int query_file_info(OsHandle handle, uint32_t info_class, void* buffer,
+                                  uint32_t size, uint64_t* out_information);
+[[nodiscard]] int query_volume_info(OsHandle handle, uint32_t info_class, void* buffer,
+                                    uint32_t size, uint64_t* out_information);
+[[nodiscard]] int query_object_info(OsHandle handle, uint32_t info_class, void* buffer,
+                                    uint32_t size, uint32_t* out_returned);
+[[nodiscard]] int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer,
+                                uint32_t size);

@@ -1,0 +1,303 @@
+// Path names in either syntax. Normalisation tries a small local buffer first;
+// only long results pay a second pass into storage of the exact size.
+#include "base/path.h"
+
+#include <cstring>
+
+#include "base/err.h"
+#include "base/text.h"
+#include "base/utf.h"
+
+const PathSyntax PATH_SYNTAX_WINDOWS = {'\\', true, current_folder, drive_current_folder};
+const PathSyntax PATH_SYNTAX_POSIX = {'/', false, current_folder, drive_current_folder};
+
+const PathSyntax* path_default_syntax() {
+  return OS_WINDOWS_NAMES ? &PATH_SYNTAX_WINDOWS : &PATH_SYNTAX_POSIX;
+}
+
+namespace {
+
+constexpr size_t PATH_LOCAL_BUFFER = 100;
+
+const PathSyntax* syntax_or_default(const PathSyntax* syntax) {
+  return syntax ? syntax : path_default_syntax();
+}
+
+bool is_sep(const PathSyntax* s, char c) { return c == '/' || (s->windows_forms && c == '\\'); }
+
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Writes at *position when it is inside the buffer; the position always advances.
+void put(char* buffer, size_t capacity, size_t* position, char c) {
+  if (*position < capacity) buffer[*position] = c;
+  ++*position;
+}
+
+}  // namespace
+
+int path_split(const char* path, size_t* out_root_length, bool* out_absolute,
+               size_t* out_name_start, const PathSyntax* syntax) {
+  const PathSyntax* s = syntax_or_default(syntax);
+  if (out_root_length) *out_root_length = 0;
+  if (out_absolute) *out_absolute = false;
+  if (out_name_start) *out_name_start = 0;
+  if (path == nullptr || path[0] == 0) return ERR_INVALID_NAME;
+  size_t root = 0;
+  bool absolute = false;
+  if (is_sep(s, path[0])) {
+    absolute = true;
+    if (s->windows_forms && is_sep(s, path[1])) {
+      if (path[2] == '=' && is_sep(s, path[3])) {
+        root = 3;
+      } else {
+        size_t i = 2;
+        while (path[i] && !is_sep(s, path[i])) ++i;
+        if (path[i] == 0 || i == 2) return ERR_INVALID_NAME;  // no share, or no server
+        size_t share = ++i;
+        while (path[i] && !is_sep(s, path[i])) ++i;
+        if (i == share) return ERR_INVALID_NAME;
+        root = i;
+      }
+    }
+  } else if (s->windows_forms && is_letter(path[0]) && path[1] == ':') {
+    root = 2;
+    absolute = is_sep(s, path[2]);
+  }
+  if (out_root_length) *out_root_length = root;
+  if (out_absolute) *out_absolute = absolute;
+  if (out_name_start) {
+    size_t name = root;
+    for (size_t i = root; path[i]; ++i) {
+      if (is_sep(s, path[i])) name = i + 1;
+    }
+    *out_name_start = name;
+  }
+  return 0;
+}
+
+char* path_join(Allocator* pool, const char* folder, const char* name, const PathSyntax* syntax) {
+  const PathSyntax* s = syntax_or_default(syntax);
+  name = text_or_empty(name);
+  if (text_is_empty(folder)) return pool_copy_text(pool, name);
+  size_t folder_length = text_len(folder);
+  if (is_sep(s, folder[folder_length - 1])) --folder_length;
+  if (is_sep(s, name[0])) ++name;
+  const size_t name_length = text_len(name);
+  char* out = static_cast<char*>(allocate(pool, folder_length + 1 + name_length + 1));
+  if (out == nullptr) return nullptr;
+  memcpy(out, folder, folder_length);
+  out[folder_length] = s->separator;
+  memcpy(out + folder_length + 1, name, name_length + 1);
+  return out;
+}
+
+size_t path_normalize_into(const char* path, size_t root_length, bool absolute, char* buffer,
+                           size_t capacity, const PathSyntax* syntax) {
+  const PathSyntax* s = syntax_or_default(syntax);
+  const char sep = s->separator;
+  path = text_or_empty(path);
+  const size_t n = text_len(path);
+  if (root_length > n) root_length = n;
+  size_t out = 0;
+  for (size_t i = 0; i < root_length; ++i) {
+    put(buffer, capacity, &out, is_sep(s, path[i]) ? sep : path[i]);
+  }
+  // A bare network root stays bare: '\\.\C:' names the volume device, while
+  // '\\.\C:\' names the folder at its top.
+  if (absolute && root_length < n) put(buffer, capacity, &out, sep);
+  const size_t floor = out;
+  size_t unresolved = 0;
+
+  size_t i = root_length;
+  while (i < n && is_sep(s, path[i])) ++i;
+  while (i < n) {
+    const size_t start = i;
+    while (i < n && !is_sep(s, path[i])) ++i;
+    const size_t length = i - start;
+    while (i < n && is_sep(s, path[i])) ++i;
+    size_t dots = 0;
+    while (dots < length && path[start + dots] == '.') ++dots;
+    if (dots == length) {
+      // k dots climb k - 1 components.
+      for (size_t k = 1; k < dots; ++k) {
+        if (out == floor) {
+          ++unresolved;
+        } else if (out <= capacity) {
+          size_t p = out;
+          while (p > floor && buffer[p - 1] != sep) --p;
+          out = p > floor ? p - 1 : floor;
+        }
+        // Past the capacity the output cannot be looked back at: the length
+        // stays an upper bound for the second pass.
+      }
+      continue;
+    }
+    if (out != floor) put(buffer, capacity, &out, sep);
+    for (size_t j = 0; j < length; ++j) put(buffer, capacity, &out, path[start + j]);
+  }
+
+  if (unresolved > 0 && !absolute) {
+    // Climbs above a relative start stay as "..\" groups at the floor (in
+    // front of everything but a drive root); with nothing after them the last
+    // group keeps no separator of its own.
+    const bool bare = out == floor;
+    const size_t extra = 3 * unresolved - (bare ? 1 : 0);
+    if (out + extra <= capacity) {
+      memmove(buffer + floor + extra, buffer + floor, out - floor);
+      for (size_t g = 0; g < unresolved; ++g) {
+        buffer[floor + 3 * g] = '.';
+        buffer[floor + 3 * g + 1] = '.';
+        if (3 * g + 2 < extra) buffer[floor + 3 * g + 2] = sep;
+      }
+    }
+    out += extra;
+  }
+  if (out == 0) put(buffer, capacity, &out, '.');
+  if (n > 0 && is_sep(s, path[n - 1])) {
+    const bool ends_with_sep = out <= capacity && buffer[out - 1] == sep;
+    if (!ends_with_sep) put(buffer, capacity, &out, sep);
+  }
+  return out;
+}
+
+char* path_normalize(Allocator* pool, const char* path, const PathSyntax* syntax) {
+  if (text_is_empty(path)) return pool_copy_text(pool, ".");
+  size_t root = 0;
+  bool absolute = false;
+  if (path_split(path, &root, &absolute, nullptr, syntax) != 0) return nullptr;
+  char local[PATH_LOCAL_BUFFER];
+  const size_t length = path_normalize_into(path, root, absolute, local, sizeof local, syntax);
+  if (length < sizeof local) return pool_copy_text(pool, local, length);
+  char* out = static_cast<char*>(allocate(pool, length + 1));
+  if (out == nullptr) return nullptr;
+  const size_t exact = path_normalize_into(path, root, absolute, out, length + 1, syntax);
+  out[exact <= length ? exact : length] = 0;
+  return out;
+}
+
+char* path_full(Allocator* pool, const char* base, const char* path, const PathSyntax* syntax) {
+  const PathSyntax* s = syntax_or_default(syntax);
+  if (text_is_empty(path)) path = ".";
+  size_t root = 0;
+  bool absolute = false;
+  if (path_split(path, &root, &absolute, nullptr, s) != 0) return nullptr;
+  // Without drive and network forms a leading separator is a complete root.
+  if (absolute && (root > 0 || !s->windows_forms)) return path_normalize(pool, path, s);
+
+  ScratchPool local;
+  const char* folder = nullptr;
+  if (base != nullptr) {
+    const char* normal = path_normalize(&local, base, s);
+    if (normal == nullptr) return nullptr;
+    bool base_absolute = false;
+    if (path_split(normal, nullptr, &base_absolute, nullptr, s) != 0) return nullptr;
+    if (base_absolute) {
+      folder = normal;
+    } else if (!text_is_empty(normal) && strcmp(normal, ".") != 0) {
+      const char* current = s->current_folder(&local);
+      if (current == nullptr) return nullptr;
+      folder = path_join(&local, current, normal, s);
+    }
+  }
+  if (folder == nullptr) folder = s->current_folder(&local);
+  if (folder == nullptr) return nullptr;
+  size_t folder_root = 0;
+  bool folder_absolute = false;
+  if (path_split(folder, &folder_root, &folder_absolute, nullptr, s) != 0 || !folder_absolute) {
+    return nullptr;
+  }
+
+  const char* rest = path;
+  if (root == 0 && absolute) {
+    // Root-relative: the base folder's drive or network root, then the path.
+    folder = pool_copy_text(&local, folder, folder_root);
+    rest = path + 1;
+  } else if (root == 2) {
+    // Drive-relative: the base folder when it is on that drive, else the
+    // drive's own current folder, else the bare drive.
+    if (!(folder_root == 2 && text_compare_folded(folder, 2, path, 2) == 0)) {
+      folder = s->drive_current_folder(&local, path[0]);
+      if (folder == nullptr) folder = pool_copy_text(&local, path, 2);
+    }
+    rest = path + 2;
+  }
+  if (folder == nullptr) return nullptr;
+  const char* joined = path_join(&local, folder, rest, s);
+  if (joined == nullptr) return nullptr;
+  return path_normalize(pool, joined, s);
+}
+
+char* current_folder(Allocator* pool) {
+  char buffer[OS_FOLDER_TEXT_MAX];
+  size_t length = 0;
+  if (os_current_folder(buffer, sizeof buffer, &length) != 0 || length == 0) return nullptr;
+  return pool_copy_text(pool, buffer, length);
+}
+
+char* drive_current_folder(Allocator* pool, char letter) {
+  char buffer[OS_FOLDER_TEXT_MAX];
+  size_t length = 0;
+  if (os_drive_current_folder(letter, buffer, sizeof buffer, &length) != 0 || length == 0) {
+    return nullptr;
+  }
+  return pool_copy_text(pool, buffer, length);
+}
+
+int path_native_name(Allocator* pool, const char* path, NativeName* out, const PathSyntax* syntax) {
+  const PathSyntax* s = syntax_or_default(syntax);
+  memset(out, 0, sizeof *out);
+  const char* full = path_full(pool, nullptr, path, s);
+  if (text_is_empty(full)) return ERR_INVALID_NAME;
+  if (!s->windows_forms) {
+    out->name.bytes = full;
+    out->name.byte_count = text_len(full);
+    out->storage = const_cast<char*>(full);
+    out->storage_size = out->name.byte_count + 1;
+    return 0;
+  }
+
+  const char16_t* prefix;
+  const char* rest;
+  auto bs = [](char c) { return c == '\\'; };
+  if (is_letter(full[0]) && full[1] == ':' && (full[2] == 0 || bs(full[2]))) {
+    prefix = u"\\??\\";
+    rest = full;
+  } else if (bs(full[0]) && bs(full[1]) && (full[2] == '.' || full[2] == '?') && bs(full[3])) {
+    prefix = u"\\??\\";
+    rest = full + 4;
+  } else if (bs(full[0]) && bs(full[1]) && full[2] == '=' && bs(full[3])) {
+    prefix = u"\\";
+    rest = full + 4;
+  } else if (bs(full[0]) && bs(full[1])) {
+    prefix = u"\\??\\UNC\\";
+    rest = full + 2;
+  } else if (bs(full[0])) {
+    prefix = u"";
+    rest = full;
+  } else {
+    return ERR_INVALID_NAME;
+  }
+  const size_t prefix_units = wide_len(prefix);
+  const size_t rest_units = wide_from_utf8_len(rest, TEXT_UNBOUNDED);
+  const size_t units = prefix_units + rest_units;
+  if (2 * units > 0xFFFF) return ERR_INVALID_NAME;
+  const size_t size = 2 * units + 22;
+  auto* block = static_cast<char16_t*>(allocate(pool, size));
+  if (block == nullptr) return ERR_OUTOFMEMORY;
+  block[0] = u'\\';
+  block[1] = u'\\';
+  block[2] = u'=';
+  char16_t* name = block + 3;
+  memcpy(name, prefix, prefix_units * sizeof(char16_t));
+  wide_from_utf8(name + prefix_units, rest_units + 1, rest);
+  name[units] = 0;
+  out->name.length = static_cast<uint16_t>(2 * units);
+  // A name of 32767 units has no room to count its terminator in 16 bits.
+  out->name.maximum_length = static_cast<uint16_t>(2 * units + 2 > 0xFFFE ? 0xFFFE : 2 * units + 2);
+  out->name.units = name;
+  out->units = name;
+  out->unit_count = units;
+  out->storage = block;
+  out->storage_size = size;
+  return 0;
+}

@@ -1,0 +1,202 @@
+// Opening, creating and closing files and folders on POSIX: the native access,
+// disposition and options values are mapped onto open/openat flags and mkdir;
+// share modes have no POSIX counterpart and are not enforced.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+#include <cstring>
+
+#include "base/err.h"
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+const bool OS_WINDOWS_NAMES = false;
+
+int posix_error_for_path(int err, const char* path) {
+  if (err != ENOENT || path == nullptr) return posix_error_from_errno(err);
+  char parent[PATH_MAX + 1];
+  size_t n = strlen(path);
+  if (n > PATH_MAX) return ERR_FILE_NOT_FOUND;
+  memcpy(parent, path, n + 1);
+  while (n > 1 && parent[n - 1] == '/') parent[--n] = 0;
+  while (n > 0 && parent[n - 1] != '/') --n;
+  if (n == 0) return ERR_FILE_NOT_FOUND;  // relative name in the current folder
+  while (n > 1 && parent[n - 1] == '/') --n;
+  parent[n] = 0;
+  struct stat st;
+  if (stat(parent, &st) != 0 || !S_ISDIR(st.st_mode)) return ERR_PATH_NOT_FOUND;
+  return ERR_FILE_NOT_FOUND;
+}
+
+namespace {
+
+// Opens with the given flags, retrying on EINTR; returns the descriptor or -1.
+int open_retry(const char* path, int flags, mode_t mode) {
+  return posix_retry([&] { return open(path, flags, mode); });
+}
+
+int create_folder_node(const char* path, uint32_t disposition, uint32_t* info) {
+  switch (disposition) {
+    case OS_DISPOSITION_OPEN:
+      *info = OS_CREATE_OPENED;
+      return 0;
+    case OS_DISPOSITION_CREATE:
+    case OS_DISPOSITION_OPEN_IF:
+      if (mkdir(path, 0777) == 0) {
+        *info = OS_CREATE_CREATED;
+        return 0;
+      }
+      if (errno == EEXIST && disposition == OS_DISPOSITION_OPEN_IF) {
+        *info = OS_CREATE_OPENED;
+        return 0;
+      }
+      return posix_error_for_path(errno, path);
+    default:
+      return ERR_INVALID_PARAMETER;  // a folder cannot be overwritten
+  }
+}
+
+}  // namespace
+
+int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                   uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                   uint32_t* out_information) {
+  (void)share;
+  uint32_t info_local = 0;
+  uint32_t* info = out_information ? out_information : &info_local;
+  *out_handle = OS_NO_HANDLE;
+  *info = 0;
+  if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
+  if (disposition > OS_DISPOSITION_OVERWRITE_IF) return ERR_INVALID_PARAMETER;
+  const char* path = name->bytes;
+
+  const bool reads = (access & OS_FILE_READ_DATA) != 0;
+  const bool writes = (access & OS_FILE_WRITE_DATA) != 0;
+  const bool appends = (access & OS_FILE_APPEND_DATA) != 0;
+  int flags = O_CLOEXEC;
+  if (options & OS_OPTION_OPEN_REPARSE_POINT) flags |= O_NOFOLLOW;
+
+  if (options & OS_OPTION_DIRECTORY) {
+    // For a folder, "write data" means adding entries: the descriptor only
+    // needs to list it, or nothing at all.
+    uint32_t created = 0;
+    int rc = create_folder_node(path, disposition, &created);
+    if (rc != 0) return rc;
+    flags |= O_DIRECTORY | (reads ? O_RDONLY : O_PATH);
+    int fd = open_retry(path, flags, 0);
+    if (fd < 0) return posix_error_for_path(errno, path);
+    *out_handle = fd;
+    *info = created;
+    return 0;
+  }
+
+  const bool data = reads || writes || appends;
+  const bool creates = disposition != OS_DISPOSITION_OPEN && disposition != OS_DISPOSITION_OVERWRITE;
+  if (!data && !creates) {
+    flags |= O_PATH;  // attributes, control and delete only: no data permission needed
+  } else if (writes || appends) {
+    flags |= reads ? O_RDWR : O_WRONLY;
+    if (appends && !writes) flags |= O_APPEND;
+  } else {
+    flags |= O_RDONLY;
+  }
+  const mode_t mode = (attributes & OS_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  const bool truncates = disposition == OS_DISPOSITION_SUPERSEDE ||
+                         disposition == OS_DISPOSITION_OVERWRITE ||
+                         disposition == OS_DISPOSITION_OVERWRITE_IF;
+
+  int fd = -1;
+  if (disposition == OS_DISPOSITION_CREATE) {
+    fd = open_retry(path, flags | O_CREAT | O_EXCL, mode);
+    if (fd < 0) return posix_error_for_path(errno, path);
+    *info = OS_CREATE_CREATED;
+  } else {
+    // Open what is there first, so that the result can tell opened from
+    // created; a name that appears between the two attempts is opened.
+    for (int attempt = 0; fd < 0; ++attempt) {
+      fd = open_retry(path, flags | (truncates ? O_TRUNC : 0), 0);
+      if (fd >= 0) {
+        *info = disposition == OS_DISPOSITION_SUPERSEDE ? OS_CREATE_SUPERSEDED
+                : truncates                             ? OS_CREATE_OVERWRITTEN
+                                                        : OS_CREATE_OPENED;
+        break;
+      }
+      if (errno != ENOENT || !creates || attempt == 8) return posix_error_for_path(errno, path);
+      fd = open_retry(path, flags | O_CREAT | O_EXCL, mode);
+      if (fd >= 0) {
+        *info = OS_CREATE_CREATED;
+        break;
+      }
+      if (errno != EEXIST) return posix_error_for_path(errno, path);
+    }
+  }
+
+  if (options & OS_OPTION_NON_DIRECTORY) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      return ERR_ACCESS_DENIED;
+    }
+  }
+  if ((options & OS_OPTION_NO_BUFFERING) && !(flags & O_PATH)) {
+    // Set after opening: a file system that refuses direct I/O fails the open
+    // only after creating the file, so asking at open time would leave it behind.
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) (void)fcntl(fd, F_SETFL, fl | O_DIRECT);  // refused: stay buffered
+  }
+  *out_handle = fd;
+  return 0;
+}
+
+void os_handle_close(OsHandle handle) {
+  // Descriptors 0 to 2 are the standard handles; closing one would hand its
+  // number to the next file opened.
+  if (handle <= 2 || handle > INT_MAX) return;
+  close(static_cast<int>(handle));  // not retried: on Linux the descriptor is gone after EINTR
+}
+
+namespace {
+// The standard handles as set by os_standard_handle_set; -2 for the descriptor itself.
+std::atomic<OsHandle> g_standard[3] = {-2, -2, -2};
+}  // namespace
+
+OsHandle os_standard_handle(int which) {
+  if (which < 0 || which > 2) return OS_NO_HANDLE;
+  const OsHandle set = g_standard[which].load(std::memory_order_acquire);
+  return set == -2 ? which : set;
+}
+
+void os_standard_handle_set(int which, OsHandle handle) {
+  if (which < 0 || which > 2) return;
+  g_standard[which].store(handle == which ? -2 : handle, std::memory_order_release);
+}
+
+int os_pipe_create(OsHandle* out_read, OsHandle* out_write) {
+  *out_read = *out_write = OS_NO_HANDLE;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return posix_error_from_errno(errno);
+  *out_read = fds[0];
+  *out_write = fds[1];
+  return 0;
+}
+
+int os_current_folder(char* buffer, size_t capacity, size_t* out_length) {
+  if (out_length) *out_length = 0;
+  if (buffer == nullptr || capacity == 0) return ERR_INVALID_PARAMETER;
+  if (getcwd(buffer, capacity) == nullptr) {
+    buffer[0] = 0;
+    return errno == ERANGE ? ERR_FILENAME_EXCED_RANGE : posix_error_from_errno(errno);
+  }
+  if (out_length) *out_length = strlen(buffer);
+  return 0;
+}
+
+int os_drive_current_folder(char letter, char* buffer, size_t capacity, size_t* out_length) {
+  (void)letter;
+  if (buffer && capacity) buffer[0] = 0;
+  if (out_length) *out_length = 0;
+  return ERR_NOT_SUPPORTED;
+}
