@@ -11,6 +11,12 @@ bash "$root/scripts/build.sh" build-asan -DCMAKE_BUILD_TYPE=Debug -DZUVO_WERROR=
   "-DZUVO_SANITIZE=address;undefined"
 (cd "$root/build-asan" && ctest --output-on-failure -j "$jobs")
 
+echo "== ThreadSanitizer build (runtime suites)"
+bash "$root/scripts/build.sh" build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON \
+  -DZUVO_SANITIZE=thread
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/unit_tests" \
+  --gtest_filter='Runtime*:Lock*:WaitBlock*:Signal*:Semaphore*:Thread*:WorkItem*:ConsoleControl*:JIndex*'
+
 echo "== Release build"
 bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
 cd "$root/build" && ctest --output-on-failure -j "$jobs"
