@@ -70,7 +70,7 @@ TEST(MessageText, SelfReferenceStopsAfterFiveLevels) {
   EXPECT_EQ(format("mt_self"), "%(mt_self)");
   message_set("mt_loop_a", "a%(mt_loop_b)");
   message_set("mt_loop_b", "b%(mt_loop_a)");
-  EXPECT_EQ(format("mt_loop_a"), "ababa%(mt_loop_b)");
+  EXPECT_EQ(format("mt_loop_a"), "abababa%(mt_loop_b)");
 }
 
 TEST(MessageText, ReplaceModeAndCaseInsensitiveKeys) {

@@ -12,11 +12,6 @@
 
 namespace {
 
-std::vector<unsigned char> read_all(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
-}
-
 void write_all(const std::string& path, const std::vector<unsigned char>& data) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
@@ -44,7 +39,7 @@ TEST(ChunkMap, FileSizeRule) {
     const uint64_t n = chunk_map_file_size(count);
     EXPECT_EQ(n % 2048, 1987u);
     EXPECT_GE(n, 64 + 32 * count);
-    EXPECT_LT(n - 2048, 64 + 32 * count);  // the smallest such size
+    EXPECT_TRUE(n < 2048 || n - 2048 < 64 + 32 * count);  // the smallest such size
   }
 }
 

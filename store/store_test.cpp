@@ -157,7 +157,7 @@ TEST(Store, OpenValidatesInfo) {
   write_all(info, with(100, 7));  // reserved bytes are not checked
   EXPECT_EQ(store_open(nullptr, &pool, nullptr, s.c_str()), 0);
   const char* err = nullptr;
-  EXPECT_EQ(store_open(nullptr, &pool, &err, tmp.at("none").c_str()), 2);
+  EXPECT_EQ(store_open(nullptr, &pool, &err, tmp.at("none").c_str()), 3);  // folders missing
   EXPECT_EQ(std::string(err), "Unable to read file \"" + tmp.at("none") + "/.zuvo/_info\"");
 }
 
