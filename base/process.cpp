@@ -172,27 +172,30 @@ const char16_t* program_file_path() {
   return cached_value<os_program_file>(g_program_path, FALLBACK_PROGRAM_PATH);
 }
 
+char* program_name_from_path(Allocator* pool, const char* path, const PathSyntax* syntax) {
+  size_t name_start = 0;
+  if (text_is_empty(path) || path_split(path, nullptr, nullptr, &name_start, syntax) != 0) {
+    return nullptr;
+  }
+  // The extension starts at the last '.', unless that '.' opens the name.
+  const char* base = path + name_start;
+  size_t end = text_len(base);
+  for (size_t i = end; i > 1; i--) {
+    if (base[i - 1] == '.') {
+      end = i - 1;
+      break;
+    }
+  }
+  return end ? pool_copy_text(pool, base, end) : nullptr;
+}
+
 const char16_t* program_name_wide() {
   if (const char16_t* value = g_program_name.load()) return value;
   const char16_t* path = program_file_path();
   char16_t* name = nullptr;
   if (path != FALLBACK_PROGRAM_PATH) {
     ScratchPool pool;
-    const char* narrow = pool_utf8_from_wide(&pool, path);
-    size_t name_start = 0;
-    if (narrow && path_split(narrow, nullptr, nullptr, &name_start) == 0) {
-      // The extension starts at the last '.', unless that opens the name.
-      const char* base = narrow + name_start;
-      size_t end = text_len(base);
-      for (size_t i = end; i > 1; i--) {
-        if (base[i - 1] == '.') {
-          end = i - 1;
-          break;
-        }
-      }
-      const char* bare = pool_copy_text(&pool, base, end);
-      if (!text_is_empty(bare)) name = wide_copy(0, bare);
-    }
+    name = wide_copy(0, program_name_from_path(&pool, pool_utf8_from_wide(&pool, path), nullptr));
   }
   return publish_once(g_program_name, name, FALLBACK_NAME);
 }

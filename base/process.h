@@ -8,6 +8,9 @@
 
 #include <cstddef>
 
+#include "base/path.h"
+#include "base/scratch.h"
+
 // Records UTF-16 arguments (as a platform with UTF-16 arguments gives them):
 // converts them to UTF-8 on the heap. Nothing is stored when that fails.
 void process_record_arguments(int count, const char16_t* const* wide);
@@ -23,6 +26,9 @@ const char16_t* const* process_arguments_wide(int* out_count);
 const char16_t* program_file_path();
 // The program file's name without folder and extension; "_" as fallback.
 const char16_t* program_name_wide();
+// The name part of a program file path without its extension, in `pool`; null
+// when there is none. A null syntax means the build's.
+char* program_name_from_path(Allocator* pool, const char* path, const PathSyntax* syntax);
 // The same in UTF-8: the command name shown in help texts.
 const char* program_name();
 // The current folder at first use; "\" as fallback.
