@@ -111,11 +111,24 @@ const char16_t* cached_value(std::atomic<const char16_t*>& slot, const char16_t*
   return publish_once(slot, wide_copy(rc, buffer), fallback);
 }
 
+// Frees an earlier recording (the entry records once; tests record again).
+void forget_arguments() {
+  if (!g_args_fallback) {
+    heap_free(g_argv);
+    heap_free(g_argv_wide_owned);
+  }
+  g_args_fallback = false;
+  g_argv = nullptr;
+  g_argv_wide = nullptr;
+  g_argv_wide_owned = nullptr;
+}
+
 }  // namespace
 
 void process_record_arguments(int count, const char16_t* const* wide) {
   char** argv = pool_utf8_argv(&g_heap_allocator, wide);
   if (!argv) return;
+  forget_arguments();
   g_argc = count;
   g_argv = argv;
   g_argv_wide = wide;
@@ -151,6 +164,7 @@ void process_record_arguments_utf8(int count, const char* const* argv) {
     wide[i] = wide_text;
     wide_text += w + 1;
   }
+  forget_arguments();
   g_argc = count;
   g_argv = copy;
   g_argv_wide = wide;
