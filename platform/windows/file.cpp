@@ -1,0 +1,111 @@
+// Opening, creating and closing files and folders with the native create
+// call, the standard handles, pipes and the current folders.
+#include <atomic>
+
+#include "platform/windows/win_internal.h"
+
+const bool OS_WINDOWS_NAMES = true;
+
+namespace {
+
+// Set by the first create call: fail critical errors and show no open-file
+// error box, so that a missing medium is an error number, not a dialog.
+std::atomic<bool> g_error_mode_set{false};
+
+}  // namespace
+
+int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                   uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                   uint32_t* out_information) {
+  *out_handle = OS_NO_HANDLE;
+  if (out_information) *out_information = 0;
+  if (name == nullptr || name->units == nullptr || name->length == 0) return ERROR_INVALID_NAME;
+  if (!g_error_mode_set.load(std::memory_order_relaxed)) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    g_error_mode_set.store(true, std::memory_order_relaxed);
+  }
+  UNICODE_STRING object_name;
+  object_name.Length = name->length;
+  object_name.MaximumLength = name->maximum_length;
+  object_name.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name->units));
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &object_name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  const NTSTATUS status = NtCreateFile(&handle, access, &object, &io, nullptr, attributes, share,
+                                       disposition, options, nullptr, 0);
+  if (!NT_SUCCESS(status)) return win_error_from_status(status);
+  *out_handle = win_os_handle(handle);
+  if (out_information) *out_information = static_cast<uint32_t>(io.Information);
+  return 0;
+}
+
+void os_handle_close(OsHandle handle) {
+  if (handle == 0 || handle == OS_NO_HANDLE) return;
+  HANDLE h = win_handle(handle);
+  if ((handle & 3) == 3) {
+    // A console handle: the standard ones stay open unless they really are
+    // console handles, which CloseHandle then closes.
+    DWORD mode = 0;
+    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+      if (GetStdHandle(which) == h && !GetConsoleMode(h, &mode)) return;
+    }
+    CloseHandle(h);
+    return;
+  }
+  NtClose(h);
+}
+
+OsHandle os_standard_handle(int which) {
+  static const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  if (which < 0 || which > 2) return OS_NO_HANDLE;
+  return win_os_handle(GetStdHandle(ids[which]));
+}
+
+void os_standard_handle_set(int which, OsHandle handle) {
+  static const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  if (which < 0 || which > 2) return;
+  SetStdHandle(ids[which], win_handle(handle));
+}
+
+int os_pipe_create(OsHandle* out_read, OsHandle* out_write) {
+  *out_read = *out_write = OS_NO_HANDLE;
+  HANDLE r = nullptr;
+  HANDLE w = nullptr;
+  if (!CreatePipe(&r, &w, nullptr, 0)) return static_cast<int>(GetLastError());
+  *out_read = win_os_handle(r);
+  *out_write = win_os_handle(w);
+  return 0;
+}
+
+int os_current_folder(char* buffer, size_t capacity, size_t* out_length) {
+  if (out_length) *out_length = 0;
+  if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
+  buffer[0] = 0;
+  wchar_t units[WIN_NAME_UNITS];
+  const DWORD n = GetCurrentDirectoryW(WIN_NAME_UNITS, units);
+  if (n == 0) return static_cast<int>(GetLastError());
+  if (n >= WIN_NAME_UNITS) return ERROR_FILENAME_EXCED_RANGE;  // the answer is the size needed
+  return win_utf8_out(units, n, buffer, capacity, out_length);
+}
+
+int os_drive_current_folder(char letter, char* buffer, size_t capacity, size_t* out_length) {
+  if (out_length) *out_length = 0;
+  if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
+  buffer[0] = 0;
+  if (!((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z'))) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // "X:." names the current folder of drive X.
+  const wchar_t name[4] = {static_cast<wchar_t>(letter), L':', L'.', 0};
+  wchar_t units[WIN_NAME_UNITS];
+  const DWORD n = GetFullPathNameW(name, WIN_NAME_UNITS, units, nullptr);
+  if (n == 0) return static_cast<int>(GetLastError());
+  if (n >= WIN_NAME_UNITS) return ERROR_FILENAME_EXCED_RANGE;
+  return win_utf8_out(units, n, buffer, capacity, out_length);
+}
+
+void os_process_setup() {
+  // Nothing to prepare: a write to a closed pipe already fails with 109, and
+  // the standard handles are not numbers that a new file could take.
+}

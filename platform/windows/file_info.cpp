@@ -1,0 +1,77 @@
+// The native information classes: the records of platform.h are the native
+// layouts, so the queries pass them through and only translate the status.
+#include "platform/windows/win_internal.h"
+
+namespace {
+
+bool bad_handle(OsHandle handle) { return handle == 0 || handle == OS_NO_HANDLE; }
+
+// The error of a call and, when the call succeeded, of its status block.
+int query_result(NTSTATUS status, const IO_STATUS_BLOCK& io) {
+  if (NT_SUCCESS(status) && status != STATUS_PENDING) status = io.Status;
+  return win_query_error(status);
+}
+
+}  // namespace
+
+int os_file_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint32_t size,
+                       uint64_t* out_information) {
+  if (out_information) *out_information = 0;
+  if (bad_handle(handle)) return ERROR_INVALID_HANDLE;
+  IO_STATUS_BLOCK io{};
+  const NTSTATUS status = NtQueryInformationFile(win_handle(handle), &io, buffer, size,
+                                                 static_cast<FILE_INFORMATION_CLASS>(info_class));
+  // A warning (only the variable tail did not fit) still filled the record.
+  if (out_information && !NT_ERROR(status)) *out_information = io.Information;
+  return query_result(status, io);
+}
+
+int os_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer, uint32_t size) {
+  if (bad_handle(handle)) return ERROR_INVALID_HANDLE;
+  if (buffer == nullptr) return ERROR_INVALID_PARAMETER;
+  IO_STATUS_BLOCK io{};
+  const NTSTATUS status =
+      NtSetInformationFile(win_handle(handle), &io, const_cast<void*>(buffer), size,
+                           static_cast<FILE_INFORMATION_CLASS>(info_class));
+  return query_result(status, io);
+}
+
+int os_volume_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint32_t size,
+                         uint64_t* out_information) {
+  if (out_information) *out_information = 0;
+  if (bad_handle(handle)) return ERROR_INVALID_HANDLE;
+  IO_STATUS_BLOCK io{};
+  const NTSTATUS status = NtQueryVolumeInformationFile(
+      win_handle(handle), &io, buffer, size, static_cast<FS_INFORMATION_CLASS>(info_class));
+  if (out_information && !NT_ERROR(status)) *out_information = io.Information;
+  return query_result(status, io);
+}
+
+int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint32_t size,
+                         uint32_t* out_returned) {
+  if (out_returned) *out_returned = 0;
+  if (bad_handle(handle)) return ERROR_INVALID_HANDLE;
+  ULONG returned = 0;
+  const NTSTATUS status = NtQueryObject(
+      win_handle(handle), static_cast<OBJECT_INFORMATION_CLASS>(info_class), buffer, size, &returned);
+  if (out_returned) *out_returned = returned;
+  return win_query_error(status);
+}
+
+int os_directory_query(OsHandle handle, uint32_t info_class, bool single, bool restart,
+                       void* buffer, uint32_t length, uint64_t* out_information) {
+  if (out_information) *out_information = 0;
+  if (bad_handle(handle)) return ERROR_INVALID_HANDLE;
+  IO_STATUS_BLOCK io{};
+  NTSTATUS status = NtQueryDirectoryFile(win_handle(handle), nullptr, nullptr, nullptr, &io,
+                                         buffer, length,
+                                         static_cast<FILE_INFORMATION_CLASS>(info_class),
+                                         single ? TRUE : FALSE, nullptr, restart ? TRUE : FALSE);
+  if (status == STATUS_PENDING) {
+    // Folders are opened synchronous; a pending answer is waited for anyway.
+    NtWaitForSingleObject(win_handle(handle), FALSE, nullptr);
+    status = io.Status;
+  }
+  if (out_information && !NT_ERROR(status)) *out_information = io.Information;
+  return query_result(status, io);
+}
