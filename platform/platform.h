@@ -135,11 +135,11 @@ struct OsNativeName {
                                  uint32_t attributes, uint32_t disposition, uint32_t options,
                                  OsHandle* out_handle, uint32_t* out_information);
 
-// Closes a handle. Standard console handles stay open: on POSIX descriptors
-// 0, 1 and 2 are never closed; on Windows a console handle (both low bits
-// set) that equals a standard handle and fails the console mode query stays
-// open, other console handles close with CloseHandle and the rest with the
-// native close. REQUIRES: no other thread uses the handle.
+// Closes a handle. The standard handles stay open: on POSIX descriptors 0, 1
+// and 2 are never closed; on Windows a handle equal to a current standard
+// handle (console, pipe or file) is never closed, other console handles
+// (both low bits set) close with CloseHandle and the rest with the native
+// close. REQUIRES: no other thread uses the handle.
 void os_handle_close(OsHandle handle);
 
 // Native file information classes and their records.

@@ -43,13 +43,14 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
 void os_handle_close(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return;
   HANDLE h = win_handle(handle);
+  // The standard handles stay open whatever they are (console, pipe or
+  // file): closing one would silently lose every later message.
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    if (GetStdHandle(which) == h) return;
+  }
+  // Console handles (both low bits set) are not kernel objects on every
+  // system version and must go through CloseHandle.
   if ((handle & 3) == 3) {
-    // A console handle: the standard ones stay open unless they really are
-    // console handles, which CloseHandle then closes.
-    DWORD mode = 0;
-    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-      if (GetStdHandle(which) == h && !GetConsoleMode(h, &mode)) return;
-    }
     CloseHandle(h);
     return;
   }
