@@ -144,6 +144,7 @@ TEST(File, DeleteReadOnlyFileAndLinkItself) {
   ASSERT_EQ(write_whole_file(target.c_str(), "t", 1), 0);
   std::error_code ec;
   std::filesystem::create_symlink(target, link, ec);
+  if (ec && OS_WINDOWS_NAMES) GTEST_SKIP() << TEST_NO_LINKS;
   ASSERT_FALSE(ec);
   EXPECT_EQ(delete_file(link.c_str()), 0);
   EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::symlink_status(link)));

@@ -193,6 +193,13 @@ TEST(Format, AgreesWithSnprintfOnCommonConversions) {
   std::mt19937_64 rng(12345);
   const char convs[] = "diuoxX";
   const char* flag_sets[] = {"", "-", "+", " ", "#", "0", "+-", " 0", "#0", "-#", "+ "};
+  // Some C libraries (MinGW's) give unsigned conversions the sign flags'
+  // space or plus, which the standard reserves for signed ones; those
+  // combinations are not compared there.
+  char probe[8];
+  const std::string space_unsigned = "% u";
+  std::snprintf(probe, sizeof probe, space_unsigned.c_str(), 5u);
+  const bool library_signs_unsigned = probe[0] != '5';
   for (int iter = 0; iter < 20000; iter++) {
     const char conv = convs[rng() % 6];
     std::string flags = flag_sets[rng() % 11];
@@ -213,6 +220,9 @@ TEST(Format, AgreesWithSnprintfOnCommonConversions) {
     if (zero_flag && (precision >= 0 || flags.find('-') != std::string::npos)) continue;
     if (alt && (read == 0 || conv == 'o' || is_signed || conv == 'u')) continue;
     if (precision == 0 && read == 0) continue;
+    if (library_signs_unsigned && !is_signed && flags.find_first_of("+ ") != std::string::npos) {
+      continue;
+    }
     std::string spec = "%" + flags;
     if (width >= 0) spec += std::to_string(width);
     if (precision >= 0) spec += "." + std::to_string(precision);

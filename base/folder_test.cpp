@@ -80,7 +80,7 @@ TEST(Folder, ManyEntriesAcrossBatchesAndLongNames) {
   const FileInfo* info;
   int rc;
   while ((rc = folder_next(e, &path, &offset, &info)) == 0) {
-    EXPECT_EQ(std::string(path, offset), dir.path + "/");
+    EXPECT_EQ(std::string(path, offset), dir.path + TestFolder::test_separator());
     seen.insert(path + offset);
     EXPECT_EQ(info->folder, std::string(path + offset) == "sub" ? 1 : 0);
   }
@@ -94,6 +94,7 @@ TEST(Folder, SymbolicLinksAsTheFlagsSay) {
   ASSERT_EQ(write_whole_file(dir.at("target").c_str(), "abc", 3), 0);
   std::error_code ec;
   std::filesystem::create_symlink(dir.at("target"), dir.at("link"), ec);
+  if (ec && OS_WINDOWS_NAMES) GTEST_SKIP() << TEST_NO_LINKS;
   ASSERT_FALSE(ec);
   std::filesystem::create_symlink(dir.at("nowhere"), dir.at("dangling"), ec);
   ASSERT_FALSE(ec);

@@ -38,5 +38,26 @@ struct TestFolder {
   TestFolder& operator=(const TestFolder&) = delete;
 
   // The full path of `name` inside the folder.
-  std::string at(const std::string& name) const { return path + "/" + name; }
+  std::string at(const std::string& name) const { return path + test_separator() + name; }
+
+  // The platform's path separator, as the program writes full paths.
+  static const char* test_separator() { return OS_WINDOWS_NAMES ? "\\" : "/"; }
 };
+
+// Why a test that needs symbolic links is skipped on Windows: the MinGW C++
+// library's std::filesystem cannot make them, and Wine answers no reparse
+// point information (class 33) for them.
+constexpr const char* TEST_NO_LINKS =
+    "symbolic links: MinGW std::filesystem::create_symlink is unsupported and Wine has no "
+    "reparse point information (class 33)";
+
+// `path` with each '/' written as the platform's separator: what the program
+// prints for a path the test composed with '/'.
+inline std::string native_path(std::string path) {
+  if (OS_WINDOWS_NAMES) {
+    for (char& c : path) {
+      if (c == '/') c = '\\';
+    }
+  }
+  return path;
+}

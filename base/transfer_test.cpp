@@ -9,6 +9,7 @@
 
 #include "base/err.h"
 #include "base/file.h"
+#include "base/runtime.h"
 #include "base/test_folder.h"
 
 namespace {
@@ -160,7 +161,8 @@ TEST_F(Transfer, UnbufferedHandlesMoveAlignedBlocks) {
   const std::string f = dir.at("direct");
   OsHandle h;
   ASSERT_EQ(create_file(&h, f.c_str(), OPEN_UNBUFFERED | OPEN_ASYNC), 0);
-  auto* block = static_cast<char*>(std::aligned_alloc(4096, 3 * 4096));
+  // Page memory is aligned for unbuffered transfers on every platform.
+  auto* block = static_cast<char*>(page_alloc(3 * 4096));
   ASSERT_NE(block, nullptr);
   for (size_t i = 0; i < 3 * 4096; ++i) block[i] = static_cast<char>(i * 7);
   uint8_t kind = 0;
@@ -180,7 +182,7 @@ TEST_F(Transfer, UnbufferedHandlesMoveAlignedBlocks) {
   EXPECT_EQ(n, 5000u);
   for (size_t i = 0; i < 5000; ++i) ASSERT_EQ(block[i], static_cast<char>(i * 7)) << i;
   close_handle(h);
-  std::free(block);
+  page_free(block, 3 * 4096);
 }
 
 // The engine's end rules, driven by scripted platform answers.

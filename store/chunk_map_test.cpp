@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -110,7 +111,7 @@ TEST(ChunkMap, OpenRejectsInOrder) {
   };
   auto with = [&](size_t offset, std::vector<unsigned char> patch) {
     std::vector<unsigned char> b = good;
-    std::memcpy(b.data() + offset, patch.data(), patch.size());
+    std::copy(patch.begin(), patch.end(), b.begin() + static_cast<std::ptrdiff_t>(offset));
     return b;
   };
   std::vector<unsigned char> appended = good;

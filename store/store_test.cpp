@@ -28,7 +28,7 @@ TEST(Store, CreateWritesInfoImageAndOpensAgain) {
   StoreInfo* store = nullptr;
   const std::string s = tmp.at("s");
   ASSERT_EQ(store_create(&store, &pool, nullptr, s.c_str(), 65536, 1, 3, 4), 0);
-  EXPECT_EQ(std::string(store->path), s + "/.zuvo");
+  EXPECT_EQ(std::string(store->path), native_path(s + "/.zuvo"));
   EXPECT_EQ(store->path_length, s.size() + 6);
   std::vector<unsigned char> expected(256, 0);
   const unsigned char head[] = {'z', 'u', 'v', 'o', '1', '.', 's', '\n', 0, 0, 0, 0, 0, 0,
@@ -86,7 +86,7 @@ TEST(Store, CreateInExistingFoldersAndRefusesBusyMetadata) {
   EXPECT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 1, 1), 0);
   const char* err = nullptr;
   EXPECT_EQ(store_create(nullptr, &pool, &err, s.c_str(), 4096, 0, 1, 1), 183);
-  EXPECT_EQ(std::string(err), "Folder exists and is not empty \"" + s + "/.zuvo\"");
+  EXPECT_EQ(std::string(err), "Folder exists and is not empty \"" + native_path(s + "/.zuvo") + "\"");
   // An empty metadata folder is used as it is.
   const std::string t = tmp.at("t");
   std::filesystem::create_directories(t + "/.zuvo");
@@ -94,7 +94,7 @@ TEST(Store, CreateInExistingFoldersAndRefusesBusyMetadata) {
   // A missing parent: the creation error of the store folder.
   const std::string deep = tmp.at("no/parent/s");
   EXPECT_EQ(store_create(nullptr, &pool, &err, deep.c_str(), 4096, 0, 1, 1), 3);
-  EXPECT_EQ(std::string(err), "Unable to create folder \"" + deep + "\"");
+  EXPECT_EQ(std::string(err), "Unable to create folder \"" + native_path(deep) + "\"");
 }
 
 int fail_plain_write(OsHandle, const void*, uint32_t, uint32_t* out_count) {
@@ -111,7 +111,7 @@ TEST(Store, FailedInfoWriteRemovesOnlyWhatThisCallCreated) {
   const std::string fresh = tmp.at("fresh");
   const char* err = nullptr;
   EXPECT_EQ(store_create(nullptr, &pool, &err, fresh.c_str(), 4096, 0, 1, 1), 112);
-  EXPECT_EQ(std::string(err), "Unable to write file \"" + fresh + "/.zuvo/_info\"");
+  EXPECT_EQ(std::string(err), "Unable to write file \"" + native_path(fresh + "/.zuvo/_info") + "\"");
   EXPECT_FALSE(std::filesystem::exists(fresh));  // both folders were this call's
   const std::string old = tmp.at("old");
   std::filesystem::create_directories(old);
@@ -152,13 +152,13 @@ TEST(Store, OpenValidatesInfo) {
     write_all(info, c.bytes);
     const char* err = nullptr;
     EXPECT_EQ(store_open(nullptr, &pool, &err, s.c_str()), 1305) << c.what;
-    EXPECT_EQ(std::string(err ? err : ""), c.text + " \"" + info + "\"") << c.what;
+    EXPECT_EQ(std::string(err ? err : ""), c.text + " \"" + native_path(info) + "\"") << c.what;
   }
   write_all(info, with(100, 7));  // reserved bytes are not checked
   EXPECT_EQ(store_open(nullptr, &pool, nullptr, s.c_str()), 0);
   const char* err = nullptr;
   EXPECT_EQ(store_open(nullptr, &pool, &err, tmp.at("none").c_str()), 3);  // folders missing
-  EXPECT_EQ(std::string(err), "Unable to read file \"" + tmp.at("none") + "/.zuvo/_info\"");
+  EXPECT_EQ(std::string(err), "Unable to read file \"" + native_path(tmp.at("none") + "/.zuvo/_info") + "\"");
 }
 
 TEST(Store, LocateWalksUpAndStops) {
@@ -168,7 +168,7 @@ TEST(Store, LocateWalksUpAndStops) {
   ASSERT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 2, 1), 0);
   StoreInfo* store = nullptr;
   ASSERT_EQ(store_locate(&store, &pool, nullptr, (s + "/a/b/file").c_str()), 0);
-  EXPECT_EQ(std::string(store->path), s + "/.zuvo");
+  EXPECT_EQ(std::string(store->path), native_path(s + "/.zuvo"));
   EXPECT_EQ(store->folder_levels, 2);
   store_release(store);
   ASSERT_EQ(store_locate(&store, &pool, nullptr, s.c_str()), 0);
