@@ -17,6 +17,9 @@ bash "$root/scripts/build.sh" build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUV
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/unit_tests" \
   --gtest_filter='Runtime*:Lock*:WaitBlock*:Signal*:Semaphore*:Thread*:WorkItem*:ConsoleControl*:JIndex*'
 
+echo "== Windows executable, tested under Wine"
+bash "$root/scripts/windows.sh"
+
 echo "== Release build"
 bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
 cd "$root/build" && ctest --output-on-failure -j "$jobs"

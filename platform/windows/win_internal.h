@@ -69,7 +69,8 @@ constexpr DWORD WIN_NAME_UNITS = 300;
 // the issuer have completed in this process.
 void win_transfer_completions(uint64_t* out_by_routine, uint64_t* out_by_issuer);
 
-// FOR TESTS ONLY: starts the hidden "SignalWindow" window and its thread as
-// console control does for a process without a console, and returns the
-// window, or null when it could not be made. Later calls return the same one.
+// Starts the hidden "SignalWindow" window and its thread (console control
+// does so for a process without a console; tests call it directly) and
+// returns the window, or null when it could not be made or is gone. Later
+// calls return the same window without starting another.
 HWND win_signal_window_start();

@@ -3,7 +3,11 @@
 temporary folders and checks the exact bytes on standard output, that standard
 error stays empty, the exit code, and what lands on disk.
 
-usage: cli_test.py PATH/TO/zuvo
+usage: cli_test.py [--wine] PATH/TO/zuvo
+
+With --wine the program is the Windows executable, run under Wine: the
+frame's texts end lines with "\r\n" and paths show in Windows syntax (the
+Linux folder /tmp/x as Z:\\tmp\\x). Console messages keep bare line feeds.
 """
 import os
 import struct
@@ -12,11 +16,22 @@ import sys
 import tempfile
 
 ZUVO = None
-NL = "\n"  # the frame's line end on this platform
+WINE = sys.argv[1:2] == ["--wine"]
+NL = "\r\n" if WINE else "\n"  # the frame's line end on this platform
+
+
+def shown(path):
+    """A full Linux path as the program prints it."""
+    return "Z:" + path.replace("/", "\\") if WINE else path
 
 
 def run(args, cwd):
-    proc = subprocess.run([ZUVO] + args, cwd=cwd, capture_output=True)
+    if WINE:
+        # No standard input: an inherited one costs Wine about a second a start.
+        proc = subprocess.run(["wine", ZUVO] + args, cwd=cwd, capture_output=True,
+                              stdin=subprocess.DEVNULL)
+    else:
+        proc = subprocess.run([ZUVO] + args, cwd=cwd, capture_output=True)
     return proc.returncode, proc.stdout.decode("utf-8", "surrogateescape"), proc.stderr
 
 
@@ -119,12 +134,12 @@ def test_create_store(tmp):
     open(os.path.join(tmp, "busy", "keep.txt"), "w").write("x")
     expect(["create_store", "busy"], tmp, CREATED)
     expect(["create_store", "busy"], tmp,
-           'ERROR: Folder exists and is not empty "%s"\n' % os.path.join(tmp, "busy", ".zuvo"), 10)
+           'ERROR: Folder exists and is not empty "%s"\n' % shown(os.path.join(tmp, "busy", ".zuvo")), 10)
     expect(["create_store", "missing/parent/s"], tmp,
-           'ERROR: Unable to create folder "%s"\n' % os.path.join(tmp, "missing", "parent", "s"), 9)
+           'ERROR: Unable to create folder "%s"\n' % shown(os.path.join(tmp, "missing", "parent", "s")), 9)
     open(os.path.join(tmp, "plain"), "w").write("x")
     rc, out, _ = run(["create_store", "plain"], tmp)
-    check(rc != 0 and out == 'ERROR: Unable to create folder "%s"\n' % os.path.join(tmp, "plain"),
+    check(rc != 0 and out == 'ERROR: Unable to create folder "%s"\n' % shown(os.path.join(tmp, "plain")),
           "a file in the way: %r" % out)
     expect(["create_store", "x" * 420], tmp, 'ERROR: Bad folder name "%s"\n' % ("x" * 420), 12)
 
@@ -141,36 +156,36 @@ def test_info(tmp):
     s = os.path.join(tmp, "st")
     expect(["create_store", "-z", "-i", "65536", s], tmp, CREATED)
     store_block = ("store: %s\n  chunk-size: 65536\n  hash-type: sha2_512\n  hash-size: 32\n"
-                   "  comp-type: zip\n  dict_levels: 1\n  level_digits: 2\n") % os.path.join(s, ".zuvo")
-    expect(["info", s], tmp, "file: %s\n  type: folder\n" % s + store_block)
+                   "  comp-type: zip\n  dict_levels: 1\n  level_digits: 2\n") % shown(os.path.join(s, ".zuvo"))
+    expect(["info", s], tmp, "file: %s\n  type: folder\n" % shown(s) + store_block)
     os.makedirs(os.path.join(s, "a", "b"))
     with open(os.path.join(s, "a", "b", "x.bin"), "wb") as f:
         f.write(chunk_map_bytes(100000, 65536, [b"\x11" * 32, b"\x22" * 32]))
     expect(["info", os.path.join(s, "a", "b", "x.bin")], tmp,
            "file: %s\n  type: zuvo-file\n  file-size: 100000\n  chunk-size: 65536\n"
-           "  hash-type: sha2_512\n  hash-size: 32\n" % os.path.join(s, "a", "b", "x.bin") + store_block)
+           "  hash-type: sha2_512\n  hash-size: 32\n" % shown(os.path.join(s, "a", "b", "x.bin")) + store_block)
     with open(os.path.join(s, "a", "plain.txt"), "w") as f:
         f.write("hello")
     expect(["info", "-z", os.path.join(s, "a", "plain.txt"), "extra"], tmp,
            'WARNING: Ignoring unknown switch "-z"\nWARNING: Ignoring unexpected argument "extra"\n'
-           "file: %s\n  type: file\n" % os.path.join(s, "a", "plain.txt") + store_block)
+           "file: %s\n  type: file\n" % shown(os.path.join(s, "a", "plain.txt")) + store_block)
     expect(["info", os.path.join(s, "no", "such")], tmp,
-           "file: %s\n  type: no-exist\n" % os.path.join(s, "no", "such") + store_block)
+           "file: %s\n  type: no-exist\n" % shown(os.path.join(s, "no", "such")) + store_block)
     lone = os.path.join(tmp, "lone")
     os.mkdir(lone)
-    expect(["info"], lone, "file: %s\n  type: folder\nstore: \n" % lone)
+    expect(["info"], lone, "file: %s\n  type: folder\nstore: \n" % shown(lone))
     # A store whose _info is damaged is not found; the walk goes on above it.
     inner = os.path.join(s, "inner")
     expect(["create_store", inner], tmp, CREATED)
     with open(os.path.join(inner, ".zuvo", "_info"), "r+b") as f:
         f.seek(22)
         f.write(b"\x02")
-    expect(["info", inner], tmp, "file: %s\n  type: folder\n" % inner + store_block)
+    expect(["info", inner], tmp, "file: %s\n  type: folder\n" % shown(inner) + store_block)
 
 
 def main():
     global ZUVO
-    ZUVO = os.path.abspath(sys.argv[1])
+    ZUVO = os.path.abspath(sys.argv[2] if WINE else sys.argv[1])
     tests = [test_frame, test_create_store, test_info]
     passed = failed = 0
     for test in tests:
