@@ -434,7 +434,7 @@ TEST(ChunkFile, CompressedFilesInflateElsewhere) {
 // ---- Writers killed at random moments ----
 
 constexpr uint64_t CRASH_K = 16384;
-constexpr int CRASH_CHUNKS = 24;
+constexpr int CRASH_CHUNKS = 12;
 
 struct CrashChunks {
   std::vector<PageBuffer*> data;
@@ -543,7 +543,7 @@ TEST(ChunkFileCrash, KilledWritersLeaveOnlyWholeChunks) {
   const int max_runs = std::getenv("ZUVO_CRASH_RUNS") ? std::atoi(std::getenv("ZUVO_CRASH_RUNS"))
                                                       : 400;
   constexpr int MIN_RUNS = 150;
-  constexpr int64_t BUDGET_MS = 12000;
+  constexpr int64_t BUDGET_MS = 10000;
   std::mt19937 random(12345);
   const auto start = std::chrono::steady_clock::now();
   int runs = 0, partial = 0, temps = 0, failures = 0;
