@@ -115,8 +115,8 @@ void chunk_file_init(ChunkFile* cf) {
   cf->handle = OS_NO_HANDLE;
 }
 
-size_t chunk_file_path(const StoreInfo* store, const uint8_t* hash, char* buffer,
-                       size_t capacity, uint32_t* out_folder_length) {
+size_t chunk_file_path(const StoreInfo* store, const uint8_t* hash, char* buffer, size_t capacity,
+                       uint32_t* out_folder_length) {
   if (out_folder_length) *out_folder_length = 0;
   const uint32_t levels = store->folder_levels;
   const uint32_t digits = store->folder_digits;
@@ -140,8 +140,8 @@ size_t chunk_file_path(const StoreInfo* store, const uint8_t* hash, char* buffer
   return length;
 }
 
-int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_err,
-                    ChunkFile* cf, const uint8_t* hash, bool for_write) {
+int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_err, ChunkFile* cf,
+                    const uint8_t* hash, bool for_write) {
   if (out_err) *out_err = nullptr;
   const char* text = for_write ? TEXT_CREATE : TEXT_MISSING;
   const bool new_store = cf->store != store;
@@ -198,8 +198,8 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
   return 0;
 }
 
-int chunk_file_read(const StoreInfo* store, ScratchPool* pool, const char** out_err,
-                    ChunkFile* cf, const uint8_t* hash, void* out_data) {
+int chunk_file_read(const StoreInfo* store, ScratchPool* pool, const char** out_err, ChunkFile* cf,
+                    const uint8_t* hash, void* out_data) {
   int rc = chunk_file_open(store, pool, out_err, cf, hash, false);
   if (rc != 0) return rc;
   const uint64_t k = store->chunk_size;
@@ -223,8 +223,8 @@ int chunk_file_read(const StoreInfo* store, ScratchPool* pool, const char** out_
   return 0;
 }
 
-int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out_err,
-                     ChunkFile* cf, const uint8_t* hash, const void* data) {
+int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out_err, ChunkFile* cf,
+                     const uint8_t* hash, const void* data) {
   int rc = chunk_file_open(store, pool, out_err, cf, hash, true);
   if (rc != 0) return rc;
   if (cf->created == 0) return 0;  // the store holds the chunk already

@@ -20,7 +20,7 @@
 #include "platform/platform.h"
 #include "store/store.h"
 
-constexpr size_t CHUNK_FILE_HASH_SIZE = 32;  // bytes of the hash that names a chunk
+constexpr size_t CHUNK_FILE_HASH_SIZE = 32;    // bytes of the hash that names a chunk
 constexpr size_t CHUNK_FILE_NAME_LENGTH = 64;  // hexadecimal digits of a chunk file name
 // Room for a chunk file path, terminator included: the longest store folder
 // path (STORE_PATH_MAX) plus the metadata folder, three levels of four digits
@@ -37,8 +37,8 @@ struct ChunkFile {
   const StoreInfo* store;  // the store path and work buffer were made for; not a counted reference
   uint8_t hash[CHUNK_FILE_HASH_SIZE];  // the hash whose path stands in `path`
   char path[CHUNK_FILE_PATH_SIZE];     // the chunk file's full path, UTF-8, terminated
-  OsHandle handle;  // the open chunk or pending temporary file, -1 when none
-  uint8_t kind;     // handle-kind cache byte for `handle` (0: not classified yet)
+  OsHandle handle;                     // the open chunk or pending temporary file, -1 when none
+  uint8_t kind;  // handle-kind cache byte for `handle` (0: not classified yet)
   // After chunk_file_open for writing: 1 when the caller must write the chunk
   // (a temporary file is pending), 0 when the store holds it already. After a
   // successful chunk_file_write: 1 when that call stored the chunk, 0 when
@@ -59,8 +59,8 @@ void chunk_file_init(ChunkFile* cf);
 // and the 64-digit name (lower case). *out_folder_length (optional) receives
 // the bytes before the last separator. Returns 0 when the path does not fit
 // `capacity` or the store's folder shape is out of range. Reentrant.
-size_t chunk_file_path(const StoreInfo* store, const uint8_t* hash, char* buffer,
-                       size_t capacity, uint32_t* out_folder_length);
+size_t chunk_file_path(const StoreInfo* store, const uint8_t* hash, char* buffer, size_t capacity,
+                       uint32_t* out_folder_length);
 
 // Makes cf->handle refer to the chunk file of `hash`, for reading or (with
 // for_write) for storing it; the open file and its path are kept for the next
@@ -89,9 +89,8 @@ size_t chunk_file_path(const StoreInfo* store, const uint8_t* hash, char* buffer
 // dropped and the call succeeds (cf->created 0). Returns 0 or an error number
 // with a text: the open's, or "Write failed to dest chunk file" naming the
 // chunk path. A failed call leaves no file behind under any name.
-[[nodiscard]] int chunk_file_write(const StoreInfo* store, ScratchPool* pool,
-                                   const char** out_err, ChunkFile* cf, const uint8_t* hash,
-                                   const void* data);
+[[nodiscard]] int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out_err,
+                                   ChunkFile* cf, const uint8_t* hash, const void* data);
 
 // Closes the handle and deletes a pending temporary file; a chunk file under
 // its own name is never deleted.
@@ -110,5 +109,5 @@ void chunk_file_destroy(ChunkFile* cf);
 // to a multiple of 4096 bytes. Returns the read's error, 38 when fewer than
 // `size` bytes arrived, else 0. REQUIRES: `buffer` is page-aligned and holds
 // the rounded size (unbuffered handles need both).
-[[nodiscard]] int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset,
-                                void* buffer, size_t size);
+[[nodiscard]] int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* buffer,
+                                size_t size);

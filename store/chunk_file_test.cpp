@@ -43,9 +43,8 @@ struct TestStore {
   ScratchPool pool;
   StoreInfo* store = nullptr;
   TestStore(uint64_t k, uint64_t compression, uint64_t levels = 2, uint64_t digits = 2) {
-    EXPECT_EQ(store_create(&store, &pool, nullptr, dir.path.c_str(), k, compression, levels,
-                           digits),
-              0);
+    EXPECT_EQ(
+        store_create(&store, &pool, nullptr, dir.path.c_str(), k, compression, levels, digits), 0);
   }
   ~TestStore() { store_release(store); }
   uint64_t k() const { return store->chunk_size; }
@@ -153,13 +152,13 @@ TEST(ChunkFile, StoresAndReadsBack) {
     Fill fill;
     bool kept_compressed;
   } cases[] = {
-      {4096, 0, ZEROS, false},   {4096, 0, RANDOM, false},  {4096, 1, ZEROS, false},
-      {4096, 1, HALF, false},    {65536, 0, ZEROS, false},  {65536, 1, ZEROS, true},
-      {65536, 1, HALF, true},    {65536, 1, RANDOM, false}, {16384, 1, HALF, true},
+      {4096, 0, ZEROS, false}, {4096, 0, RANDOM, false},  {4096, 1, ZEROS, false},
+      {4096, 1, HALF, false},  {65536, 0, ZEROS, false},  {65536, 1, ZEROS, true},
+      {65536, 1, HALF, true},  {65536, 1, RANDOM, false}, {16384, 1, HALF, true},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "K " << c.k << " compression " << c.compression
-                                    << " fill " << c.fill);
+    SCOPED_TRACE(testing::Message()
+                 << "K " << c.k << " compression " << c.compression << " fill " << c.fill);
     TestStore s(c.k, c.compression);
     PageBuffer data(c.k), back(c.k);
     fill(data.data, c.k, c.fill, 7);
@@ -236,9 +235,9 @@ TEST(ChunkFile, ReadFailures) {
   fill(noisy.data, 16384, HALF, 9);
   std::vector<uint8_t> noisy_stream(16384);
   size_t noisy_length = 0;
-  ASSERT_EQ(chunk_compress(noisy.data, 16384, noisy_stream.data(), noisy_stream.size(),
-                           &noisy_length),
-            0);
+  ASSERT_EQ(
+      chunk_compress(noisy.data, 16384, noisy_stream.data(), noisy_stream.size(), &noisy_length),
+      0);
 
   const std::string missing = "Missing source chunk file";
   const std::string read = "Read failed from source chunk file";
@@ -259,8 +258,8 @@ TEST(ChunkFile, ReadFailures) {
       {"half a chunk", 16384, 1, true,
        std::string(reinterpret_cast<char*>(stream.data()), half_stream), ERR_CRC, inflate},
       {"cut short", 16384, 1, true,
-       std::string(reinterpret_cast<char*>(noisy_stream.data()), noisy_length / 2),
-       ERR_BAD_FORMAT, inflate},
+       std::string(reinterpret_cast<char*>(noisy_stream.data()), noisy_length / 2), ERR_BAD_FORMAT,
+       inflate},
       {"two chunks", 16384, 1, true,
        std::string(reinterpret_cast<char*>(big_bytes.data()), big_stream), -1, inflate},
       {"empty compressed", 16384, 1, true, "", ERR_CRC, inflate},
@@ -304,8 +303,8 @@ TEST(ChunkFile, FailedAndAbandonedWritesLeaveNothing) {
       *out_count = 0;
       return int{ERR_DISK_FULL};
     }
-    return TRANSFER_PLATFORM_REAL.native_transfer(handle, write, asynchronous, buffer, size,
-                                                  offset, out_count);
+    return TRANSFER_PLATFORM_REAL.native_transfer(handle, write, asynchronous, buffer, size, offset,
+                                                  out_count);
   };
   for (uint64_t compression : {0, 1}) {
     SCOPED_TRACE(compression);
@@ -372,8 +371,8 @@ TEST(ChunkFile, ConcurrentWritersStoreOneFile) {
           // Start each round together, to meet at the same chunk.
           arrived.fetch_add(1);
           while (arrived.load() < THREADS * (r + 1)) std::this_thread::yield();
-          if (chunk_file_write(s.store, nullptr, nullptr, &cf, hashes[r].data(),
-                               chunks[r]->data) != 0) {
+          if (chunk_file_write(s.store, nullptr, nullptr, &cf, hashes[r].data(), chunks[r]->data) !=
+              0) {
             failures.fetch_add(1);
           } else if (cf.created) {
             stored[r].fetch_add(1);
@@ -540,8 +539,8 @@ TEST(ChunkFileCrash, KilledWritersLeaveOnlyWholeChunks) {
     TestStore probe(CRASH_K, compression);
     pass_us = std::max(pass_us, store_all(probe.store, chunks));
   }
-  const int max_runs = std::getenv("ZUVO_CRASH_RUNS") ? std::atoi(std::getenv("ZUVO_CRASH_RUNS"))
-                                                      : 400;
+  const int max_runs =
+      std::getenv("ZUVO_CRASH_RUNS") ? std::atoi(std::getenv("ZUVO_CRASH_RUNS")) : 400;
   constexpr int MIN_RUNS = 150;
   constexpr int64_t BUDGET_MS = 10000;
   std::mt19937 random(12345);
@@ -559,8 +558,7 @@ TEST(ChunkFileCrash, KilledWritersLeaveOnlyWholeChunks) {
     ASSERT_EQ(store_create(&store, &pool, nullptr, folder.c_str(), CRASH_K, runs % 2, 2, 1), 0);
     const int64_t delay_us =
         std::uniform_int_distribution<int64_t>(0, pass_us + pass_us / 4)(random);
-    EXPECT_EXIT(store_until_killed(store, chunks, delay_us), testing::KilledBySignal(SIGKILL),
-                "");
+    EXPECT_EXIT(store_until_killed(store, chunks, delay_us), testing::KilledBySignal(SIGKILL), "");
 
     const Scan after_kill = scan_store(store);
     for (const std::string& b : after_kill.bad) ADD_FAILURE() << "run " << runs << ": " << b;

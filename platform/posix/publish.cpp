@@ -41,8 +41,7 @@ int os_file_sync(OsHandle handle) {
 
 int os_folder_sync(const OsNativeName* name) {
   if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
-  const int fd =
-      posix_retry([&] { return open(name->bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  const int fd = posix_retry([&] { return open(name->bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return posix_error_for_path(errno, name->bytes);
   const int rc = sync_descriptor(fd);
   close(fd);
