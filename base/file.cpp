@@ -289,3 +289,8 @@ int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer, uint
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
   return os_file_set_info(handle, info_class, buffer, size);
 }
+
+int sync_file_system(OsHandle handle) {
+  if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
+  return os_file_system_sync(handle);
+}
