@@ -3,6 +3,7 @@
 // same rules; the platform only maps the native values it is given.
 #include "base/file.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "base/err.h"
@@ -293,4 +294,71 @@ int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer, uint
 int sync_file_system(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
   return os_file_system_sync(handle);
+}
+
+int sync_file(OsHandle handle) {
+  if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
+  return os_file_sync(handle);
+}
+
+int sync_folder(const char* path) {
+  int rc = check_path(path);
+  if (rc != 0) return rc;
+  ScratchPool local;
+  NativeName name;
+  rc = path_native_name(&local, path, &name);
+  if (rc != 0) return rc;
+  return os_folder_sync(&name.name);
+}
+
+namespace {
+
+// Numbers the temporary names of this process; shared by all its threads.
+std::atomic<uint64_t> g_temp_counter{0};
+
+// Gives up after this many names that were all taken: something other than
+// a collision is wrong then.
+constexpr int TEMP_NAME_ATTEMPTS = 64;
+
+}  // namespace
+
+int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder, uint32_t mode,
+                     char** out_path) {
+  *out_handle = OS_NO_HANDLE;
+  *out_path = nullptr;
+  int rc = check_path(folder);
+  if (rc != 0) return rc;
+  // Truncation would make the create open a taken name instead of failing.
+  mode &= ~uint32_t{OPEN_TRUNCATE};
+  const uint64_t process = os_process_id();
+  const uint64_t thread = os_thread_id();
+  for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
+    const uint64_t serial = g_temp_counter.fetch_add(1, std::memory_order_relaxed);
+    char name[80];
+    format_text(name, sizeof name, ".zuvo-tmp-%llx-%llx-%llx", process, thread, serial);
+    char* path = path_join(pool, folder, name);
+    if (path == nullptr) return ERR_OUTOFMEMORY;
+    rc = create_file(out_handle, path, mode);
+    if (rc == 0) {
+      *out_path = path;
+      return 0;
+    }
+    // A taken name is left by another process of the same id (a reused or
+    // forked one); anything else is a real failure.
+    if (rc != ERR_ALREADY_EXISTS) return rc;
+  }
+  return ERR_ALREADY_EXISTS;
+}
+
+int rename_file(const char* from, const char* to, bool replace) {
+  int rc = check_path(from);
+  if (rc == 0) rc = check_path(to);
+  if (rc != 0) return rc;
+  ScratchPool local;
+  NativeName from_name;
+  NativeName to_name;
+  rc = path_native_name(&local, from, &from_name);
+  if (rc == 0) rc = path_native_name(&local, to, &to_name);
+  if (rc != 0) return rc;
+  return os_file_rename(&from_name.name, &to_name.name, replace);
 }

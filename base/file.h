@@ -110,3 +110,25 @@ OsHandle standard_error();
                                     uint32_t size, uint32_t* out_returned);
 [[nodiscard]] int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer,
                                 uint32_t size);
+
+// Durable, exclusive publication of files: data written under a temporary
+// name is flushed and then given its final name in one atomic step, so that
+// no reader ever finds a half-written file under the final name.
+
+// Flushes the file's data and size to stable storage. Returns 0 or an error number.
+[[nodiscard]] int sync_file(OsHandle handle);
+// Flushes a folder's entries (names created or renamed in it) to stable storage.
+// Returns 0 or an error number; platforms without such a flush return 0.
+[[nodiscard]] int sync_folder(const char* path);
+// Creates a new, empty file with a unique temporary name (beginning ".zuvo-tmp-")
+// in `folder`, opened as create_file opens with `mode` (0 or 0x0600), and stores
+// its handle and its full path (in `pool`). Returns 0 or an error number.
+// The name holds the process id, the thread id and a counter, and the create
+// is exclusive (a taken name is skipped), so concurrent threads and processes
+// never share a file. On failure the handle is -1 and the path null.
+[[nodiscard]] int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder,
+                                   uint32_t mode, char** out_path);
+// Gives the file at `from` the name `to` in one atomic step. With replace false
+// the call fails with 183 (and `from` stays) when `to` exists; with replace true
+// an existing `to` is replaced. Returns 0 or an error number.
+[[nodiscard]] int rename_file(const char* from, const char* to, bool replace);

@@ -96,7 +96,8 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
     r->error = chunk_file_write(job->dest.store, pool, &r->text, &item->dest_chunk, hash,
                                 item->data);
     if (r->error) return;
-    r->dw = n;
+    // A writer that lost the race at publication stored nothing.
+    if (item->dest_chunk.created) r->dw = n;
     return;
   }
   const uint64_t pad = (SECTOR - n % SECTOR) % SECTOR;

@@ -12,25 +12,25 @@
 namespace {
 
 constexpr uint64_t REDRAW_MS = 200;
-constexpr int BAR = 40;
-constexpr size_t LINE_MAX = 120;
+constexpr int PROGRESS_BAR = 40;
+constexpr size_t PROGRESS_WIDTH_MAX = 120;
 
 const char HASHES[] = "########################################";
 const char DASHES[] = "----------------------------------------";
 
 // Runs of 120 spaces and backspaces.
 struct Runs {
-  char spaces[LINE_MAX + 1];
-  char backspaces[LINE_MAX + 1];
+  char spaces[PROGRESS_WIDTH_MAX + 1];
+  char backspaces[PROGRESS_WIDTH_MAX + 1];
   Runs() {
-    std::memset(spaces, ' ', LINE_MAX);
-    std::memset(backspaces, 8, LINE_MAX);
-    spaces[LINE_MAX] = backspaces[LINE_MAX] = 0;
+    std::memset(spaces, ' ', PROGRESS_WIDTH_MAX);
+    std::memset(backspaces, 8, PROGRESS_WIDTH_MAX);
+    spaces[PROGRESS_WIDTH_MAX] = backspaces[PROGRESS_WIDTH_MAX] = 0;
   }
 };
 const Runs RUNS;
 
-const char* tail(const char* run, uint64_t count) { return run + LINE_MAX - count; }
+const char* tail(const char* run, uint64_t count) { return run + PROGRESS_WIDTH_MAX - count; }
 
 }  // namespace
 
@@ -54,19 +54,19 @@ size_t progress_render(ProgressLine* line, uint64_t now, uint64_t width, uint64_
   line->last_draw = now;
   const uint64_t elapsed = now - line->start;
   const uint64_t rate = elapsed ? done * 1000 / elapsed : 0;
-  uint64_t bar = total ? done * BAR / total : 0;
-  if (bar > BAR) bar = BAR;
+  uint64_t bar = total ? done * PROGRESS_BAR / total : 0;
+  if (bar > PROGRESS_BAR) bar = PROGRESS_BAR;
   const uint64_t seconds = elapsed / 1000;
   const uint64_t percent = total ? done * 100 / total : 100;
   ScratchPool pool;
-  char text[LINE_MAX + 1];
+  char text[PROGRESS_WIDTH_MAX + 1];
   size_t length = format_text(
       text, sizeof text, "|%s%s|% 3u%% %s/%s %s/sec %u:%02u:%02u sr=%s dr=%s dw=%s",
-      HASHES + (BAR - bar), DASHES + bar, percent,
+      HASHES + (PROGRESS_BAR - bar), DASHES + bar, percent,
       format_size(&pool, done), format_size(&pool, total), format_size(&pool, rate),
       seconds / 3600, seconds / 60 % 60, seconds % 60, format_size(&pool, sr),
       format_size(&pool, dr), format_size(&pool, dw));
-  if (length > LINE_MAX) length = LINE_MAX;
+  if (length > PROGRESS_WIDTH_MAX) length = PROGRESS_WIDTH_MAX;
   // On a narrower terminal the backspaces could not climb back over a wrap.
   if (width && length > width - 1) length = width - 1;
   text[length] = 0;

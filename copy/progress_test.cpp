@@ -34,7 +34,7 @@ TEST(Progress, LinesAndRedraws) {
 
   line = ProgressLine{};
   const std::string first = render(&line, 5000, 4000000, 1000000);
-  EXPECT_EQ(first.substr(0, 52), "|##########------------------------------| 25% 1.000M");
+  EXPECT_EQ(first.substr(0, 54), "|##########------------------------------| 25% 1.000MB");
   EXPECT_EQ(render(&line, 5150, 4000000, 2000000), "");  // 150 ms later: not yet
   // Done: always drawn; the cursor first goes back over the old line.
   const std::string last = render(&line, 5150 + 3725000, 4000000, 4000000);

@@ -334,6 +334,27 @@ enum : uint32_t { OS_FILE_TYPE_UNKNOWN = 0, OS_FILE_TYPE_DISK = 1, OS_FILE_TYPE_
 // before other threads run.
 void os_process_setup();
 
+// Flushes the data and size of the file open on `handle` to stable storage
+// (POSIX fsync; Windows NtFlushBuffersFile). A handle of a kind that has
+// nothing to flush (a pipe or character device) gives 0. Returns 0 or an error
+// number (6 for an invalid handle). Thread-safe.
+[[nodiscard]] int os_file_sync(OsHandle handle);
+// Flushes the entries of the folder `name` (names created, renamed or removed
+// in it) to stable storage: POSIX opens the folder and fsyncs it; a platform
+// whose file systems keep folder entries durable with the files, or that
+// cannot flush a folder, returns 0. Returns 0 or an error number. Thread-safe.
+[[nodiscard]] int os_folder_sync(const OsNativeName* name);
+// Gives the file `from` the name `to` in one atomic step (the same volume).
+// With `replace` false the call fails with 183, leaving both names as they
+// were, when `to` exists (POSIX renameat2 with RENAME_NOREPLACE, or link and
+// unlink where the file system refuses that flag; Windows a rename without
+// replace-if-exists); with `replace` true an existing `to` is replaced.
+// Returns 0 or an error number. Thread-safe.
+[[nodiscard]] int os_file_rename(const OsNativeName* from, const OsNativeName* to, bool replace);
+// The calling process's id, which no other running process shares; used to
+// keep temporary names of concurrent processes apart. Thread-safe.
+uint64_t os_process_id();
+
 // ---- Runtime: events, memory, clock, threads, console control, process ----
 
 // Time-outs in milliseconds; OS_WAIT_INFINITE waits without limit.

@@ -14,7 +14,6 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import zlib
 
 ZUVO = None
@@ -259,8 +258,6 @@ def test_safety(tmp):
     write(os.path.join(tmp, "v1"), data)
     copy([os.path.join(tmp, "v1"), os.path.join(store, "file")], tmp)
     before = read(os.path.join(store, "file"))
-    # A source that cannot be read to its end must leave the old map as it was.
-    write(os.path.join(tmp, "dir-src"), b"")
     text, _ = copy(["-n", os.path.join(tmp, "v1"), os.path.join(store, "file")], tmp, 10)
     check(read(os.path.join(store, "file")) == before, "-n leaves the destination")
     # Damage one chunk file: the restore fails with 23 and names it.
@@ -282,18 +279,17 @@ def test_safety(tmp):
     check(os.path.getsize(zchunk) < k - 4096, "zeros compressed")
     check(zlib.decompressobj(-15).decompress(read(zchunk)) == bytes(k), "independent inflate")
     write(zchunk, read(zchunk)[:10])
-    text, _ = copy([os.path.join(zs, "zeros"), os.path.join(tmp, "z.out")], tmp)
-    check(False, "a cut compressed chunk must fail") if "copy complete" in text else None
+    text, _ = copy([os.path.join(zs, "zeros"), os.path.join(tmp, "z.out")], tmp, 17)  # 11
     check("Decompression failed for source chunk file" in text, repr(text))
     # Ctrl-C during a long copy: "cancelled", exit code 2, old map untouched.
     big = os.path.join(tmp, "big")
-    write(big, pattern_data(64 * 1024 * 1024 // 64, 5) * 64)
+    write(big, pattern_data(1024 * 1024, 5) * 256)
     proc = subprocess.Popen([ZUVO, "copy", "-w", big, os.path.join(store, "file")], cwd=tmp,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    time.sleep(0.15)
+    first = proc.stdout.read(1)  # the copy has started talking: interrupt it
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=60)
-    out = out.decode()
+    out = (first + out).decode()
     if proc.returncode == 0:
         print("  (the copy finished before the interrupt; cancellation not exercised)")
     else:

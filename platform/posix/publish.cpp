@@ -1,0 +1,79 @@
+// Durability and publication on POSIX: fsync for files and folders, exclusive
+// and replacing renames, and the process id for temporary names.
+#include "platform/posix/publish.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "base/err.h"
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+namespace {
+
+// fsync on `fd`; a descriptor that cannot be flushed (EINVAL or EROFS for
+// pipes, sockets and some special files) has nothing to make durable.
+int sync_descriptor(int fd) {
+  if (posix_retry([&] { return fsync(fd); }) == 0) return 0;
+  if (errno == EINVAL || errno == EROFS) return 0;
+  return posix_error_from_errno(errno);
+}
+
+// The error of a failed rename or link: ENOENT names whichever side is at
+// fault (the source missing, or the folder that should hold the target).
+int rename_error(int err, const char* from, const char* to) {
+  if (err != ENOENT) return posix_error_from_errno(err);
+  struct stat st;
+  if (lstat(from, &st) != 0) return posix_error_for_path(ENOENT, from);
+  return posix_error_for_path(ENOENT, to);
+}
+
+}  // namespace
+
+int os_file_sync(OsHandle handle) {
+  if (handle < 0 || handle > INT_MAX) return ERR_INVALID_HANDLE;
+  return sync_descriptor(static_cast<int>(handle));
+}
+
+int os_folder_sync(const OsNativeName* name) {
+  if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
+  const int fd = posix_retry([&] { return open(name->bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return posix_error_for_path(errno, name->bytes);
+  const int rc = sync_descriptor(fd);
+  close(fd);
+  return rc;
+}
+
+int posix_rename_by_link(const char* from, const char* to) {
+  if (link(from, to) != 0) return rename_error(errno, from, to);
+  if (unlink(from) == 0) return 0;
+  // Both names now lead to the file; a rename must leave exactly one, and
+  // `to` is certainly ours (the link was exclusive), so it goes again.
+  const int rc = posix_error_from_errno(errno);
+  (void)unlink(to);
+  return rc;
+}
+
+int os_file_rename(const OsNativeName* from, const OsNativeName* to, bool replace) {
+  if (from == nullptr || from->bytes == nullptr || from->bytes[0] == 0 || to == nullptr ||
+      to->bytes == nullptr || to->bytes[0] == 0) {
+    return ERR_INVALID_NAME;
+  }
+  const char* a = from->bytes;
+  const char* b = to->bytes;
+  if (replace) {
+    if (rename(a, b) == 0) return 0;
+    return rename_error(errno, a, b);
+  }
+  if (renameat2(AT_FDCWD, a, AT_FDCWD, b, RENAME_NOREPLACE) == 0) return 0;
+  // Some file systems (and old kernels) do not know the flag; a hard link is
+  // just as exclusive.
+  if (errno == EINVAL || errno == ENOSYS) return posix_rename_by_link(a, b);
+  return rename_error(errno, a, b);
+}
+
+uint64_t os_process_id() { return static_cast<uint64_t>(getpid()); }
