@@ -42,7 +42,6 @@ def split_output(out):
     lines = []
     for line in out.split("\n"):
         if "\b" in line or line.startswith("|"):
-            last = line.split("\b")[-1].rstrip(" ")
             draws = [p for p in re.split(r"[\b]+", line) if p.strip()]
             if draws:
                 last = draws[-1].rstrip(" ")
