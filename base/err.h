@@ -41,11 +41,11 @@ enum : int {
 };
 
 // Returns `rc`; when out_err is non-null it first receives the formatted text,
-// owned by `pool` (null if the pool fails). The one-line failure site:
+// owned by `pool` (null if the pool fails or is null). The one-line failure site:
 //   return err_set(pool, out_err, ERR_FILE_NOT_FOUND, "Missing \"%s\"", path);
 template <typename... A>
 [[nodiscard]] int err_set(Allocator* pool, const char** out_err, int rc, const char* format,
                           const A&... args) {
-  if (out_err) *out_err = pool_format(pool, format, args...);
+  if (out_err) *out_err = pool ? pool_format(pool, format, args...) : nullptr;
   return rc;
 }

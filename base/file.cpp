@@ -291,6 +291,11 @@ int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer, uint
   return os_file_set_info(handle, info_class, buffer, size);
 }
 
+int sync_file_system(OsHandle handle) {
+  if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
+  return os_file_system_sync(handle);
+}
+
 int sync_file(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
   return os_file_sync(handle);

@@ -80,6 +80,11 @@ FileRequest create_file_request(uint32_t mode);
 // Writes the bytes of `text` without its terminator. Returns 0 or an error.
 [[nodiscard]] int write_text(OsHandle handle, const char* text);
 
+// Flushes to stable storage every file of the file system that holds the file
+// open on `handle` (where the platform can, else that file). Returns 0 or an
+// error number.
+[[nodiscard]] int sync_file_system(OsHandle handle);
+
 // Closes a handle; nothing happens for 0 or -1, and standard console handles
 // stay open. REQUIRES: no other thread uses the handle.
 void close_handle(OsHandle handle);

@@ -130,7 +130,7 @@ TEST(Format, GuidTimeAndOddities) {
   uint32_t n32 = 99;
   EXPECT_EQ(fmt("abc%n%ld%In", &n64, 12, &n32), "abc12n");
   EXPECT_EQ(n64, 3u);
-  EXPECT_EQ(n32, 99u);  // 'I' alone ends the specification: nothing stored
+  EXPECT_EQ(n32, 99u);  // a bare 'I' ends the conversion: nothing stored
   EXPECT_EQ(fmt("ab%Inx", &n64), "abnx");
   EXPECT_EQ(fmt("ab%ln", &n32), "ab");
   EXPECT_EQ(n32, 2u);

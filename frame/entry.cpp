@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "base/runtime.h"
+#include "copy/commands.h"
 #include "frame/msg_text.h"
 #include "frame/program.h"
 #include "platform/platform.h"
@@ -11,6 +12,7 @@
 int main(int argc, char** argv) {
   os_process_setup();
   store_register_commands();
+  copy_register_commands();
   runtime_start();
   frame_register_defaults();
   message_init();

@@ -443,3 +443,15 @@ bool os_exit_handler_add(void (*handler)());
 // Writes `length` bytes of `text` to standard output, stops in an attached
 // debugger, and ends the process with exit code 255. Never returns.
 [[noreturn]] void os_fatal_exit(const char* text, size_t length);
+
+// ---- Terminals and durability ----
+
+// The width in columns of the terminal (console) `handle` writes to, or 0 when
+// it is not one.
+uint32_t os_console_width(OsHandle handle);
+
+// Flushes to stable storage every file of the file system that holds the
+// file open on `handle`, with the folder entries naming them; where the
+// platform flushes only single files, flushes that one. Returns 0 or an error
+// number.
+[[nodiscard]] int os_file_system_sync(OsHandle handle);

@@ -58,6 +58,7 @@ BANNER = ("File Zuvo Tool" + NL + "Copyright (c) 2026 The zuvo authors" + NL +
           "Version 26ZO" + NL + "For help run: zuvo -h" + NL)
 LIST_HEAD = "zuvo <command> [...]" + NL + "commands:" + NL
 LIST_FOOT = "For more help run: zuvo <command> -h" + NL
+LINE_COPY = "  copy  Copy file(s) to or from hash store." + NL
 LINE_CREATE = "  create_store  Create a hash store." + NL
 LINE_INFO = "  info  Display zuvo file/store information." + NL
 CREATE_HELP = NL.join([
@@ -81,7 +82,7 @@ def info_image(path):
 
 def test_frame(tmp):
     expect([], tmp, BANNER)
-    full_list = LIST_HEAD + LINE_CREATE + LINE_INFO + LIST_FOOT
+    full_list = LIST_HEAD + LINE_COPY + LINE_CREATE + LINE_INFO + LIST_FOOT
     for word in ["-h", "/?", "HELP", "--help", "h", "-help"]:
         expect([word], tmp, full_list)
     expect(["-h", "st"], tmp, LIST_HEAD + LINE_CREATE + LIST_FOOT)

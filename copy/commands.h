@@ -1,0 +1,8 @@
+// The copy command and its registration with the command frame.
+#pragma once
+
+// copy [-d <folder>] [-f <file>] [-n] [-p] [-w] <source> [<source> ...] [<destination>]
+int copy_command(int argc, char** argv);
+
+// Registers `copy` with the frame and schedules its removal at exit. Start-up only.
+void copy_register_commands();

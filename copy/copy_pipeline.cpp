@@ -1,0 +1,322 @@
+// The copy driver: job set-up, hand-out loop, destination finish and clean-up.
+#include "copy/copy_pipeline.h"
+
+#include <new>
+
+#include "base/err.h"
+#include "base/file.h"
+#include "base/path.h"
+#include "base/runtime.h"
+#include "base/text.h"
+#include "base/transfer.h"
+#include "base/work_item.h"
+#include "copy/copy_worker.h"
+#include "hash/chunk_hash.h"
+#include "store/chunk_map.h"
+#include "store/store.h"
+
+namespace {
+
+// Open modes.
+constexpr uint32_t MODE_SOURCE = 0x0403;        // read, asynchronous
+constexpr uint32_t MODE_DEST_UNBUFFERED = 0x0600;
+constexpr uint32_t MODE_DEST_BUFFERED = 0x0400;
+constexpr uint32_t MODE_READ_WRITE = 0x000F;
+constexpr uint32_t MODE_MAP_FILE = 0;
+
+constexpr int32_t DRAIN_POLL_MS = 50;
+
+// Plain destinations are written through the page cache: measured here,
+// buffered writes ran about twice as fast as unbuffered ones (plain copies
+// 875 against 390 MB/s, restores 415 against 261 MB/s).
+bool g_unbuffered = false;
+
+uint64_t load(const uint64_t& counter) {
+  return std::atomic_ref<const uint64_t>(counter).load(std::memory_order_relaxed);
+}
+
+int job_error(CopyJob* job) {
+  return std::atomic_ref<int>(job->error).load(std::memory_order_acquire);
+}
+
+// Records the first failure of the job (driver side).
+int job_fail(CopyJob* job, int rc, const char* text) {
+  rlock_acquire(&job->lock);
+  if (job->error == 0) {
+    job->error_text = pool_copy_text(&job->pool, text);
+    std::atomic_ref<int>(job->error).store(rc, std::memory_order_release);
+  }
+  rlock_release(&job->lock);
+  return rc;
+}
+
+struct Driver {
+  CopyJob* job;
+  const char* source_path;
+  const char* dest_path;
+  const char* text = nullptr;  // error text of the failing set-up step, in job->pool
+  char* temp_path = nullptr;   // the chunk map image's temporary file
+  bool dest_created = false;   // a plain destination this call created
+};
+
+int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
+  d->text = pool_format(&d->job->pool, format, path);
+  return rc;
+}
+
+int open_source(Driver* d) {
+  CopyJob* job = d->job;
+  if (chunk_map_open(&job->source.map, &job->pool, nullptr, d->source_path) == 0) {
+    job->total = job->source.map->file_size;
+    return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
+  }
+  int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
+  if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  rc = file_size(job->source.handle, &job->total);
+  if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  return 0;
+}
+
+// A chunk map destination: the image goes to a temporary file beside it and
+// replaces the destination only when everything is stored (finish_map).
+int open_map_destination(Driver* d) {
+  CopyJob* job = d->job;
+  bool is_folder = false;
+  if (query_path_kind(d->dest_path, &is_folder) == 0) {
+    if (!(job->options & COPY_OVERWRITE) || is_folder) {
+      const int rc = is_folder && (job->options & COPY_OVERWRITE) ? ERR_ACCESS_DENIED
+                                                                   : ERR_ALREADY_EXISTS;
+      return fail(d, rc,
+                  rc == ERR_ALREADY_EXISTS ? "Unable to create destination \"%s\""
+                                           : "Unable to open/create destination \"%s\"",
+                  d->dest_path);
+    }
+  }
+  const char* folder = path_full(&job->pool, d->dest_path, "..");
+  if (!folder) return fail(d, ERR_INVALID_NAME, "Unable to open/create destination \"%s\"", d->dest_path);
+  const int rc = create_temp_file(&job->dest.handle, &job->pool, folder, MODE_MAP_FILE,
+                                  &d->temp_path);
+  if (rc) return fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
+  return 0;
+}
+
+int open_plain_destination(Driver* d) {
+  CopyJob* job = d->job;
+  const uint32_t mode = g_unbuffered ? MODE_DEST_UNBUFFERED : MODE_DEST_BUFFERED;
+  int rc = create_file(&job->dest.handle, d->dest_path, mode);
+  if (rc == 0) {
+    d->dest_created = true;
+  } else if (!(job->options & COPY_OVERWRITE)) {
+    return fail(d, rc, "Unable to create destination \"%s\"", d->dest_path);
+  } else {
+    rc = open_file(&job->dest.handle, d->dest_path, mode | MODE_READ_WRITE);
+    if (rc) return fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
+  }
+  // The destination takes the source's size; a device of fixed size may not.
+  uint64_t size = 0;
+  (void)file_size(job->dest.handle, &size);
+  if (size != job->total) {
+    if (size == 0) job->options &= ~COPY_AVOID_DUPLICATES;  // nothing there to compare
+    rc = set_file_end(job->dest.handle, job->total);
+    (void)file_size(job->dest.handle, &size);
+    if (size != job->total && !((job->options & COPY_ANY_SIZE) && size != 0)) {
+      if (rc == 0) rc = ERR_HANDLE_DISK_FULL;
+      if (d->dest_created) {
+        close_handle(job->dest.handle);
+        job->dest.handle = OS_NO_HANDLE;
+        (void)delete_file(d->dest_path);
+        d->dest_created = false;
+      }
+      return fail(d, rc, "Unable to set destination file size \"%s\"", d->dest_path);
+    }
+  }
+  if (size < job->total) job->total = size;
+  return 0;
+}
+
+int check_chunk_sizes(Driver* d) {
+  CopyJob* job = d->job;
+  if (job->source.map) {
+    job->chunk_size = job->source.map->chunk_size;
+    if (job->chunk_size != job->source.store->chunk_size) {
+      return fail(d, ERR_INVALID_PARAMETER, "Mismatched source file and store chunk size");
+    }
+  }
+  if (job->dest.map) {
+    if (job->source.map && job->source.map->chunk_size != job->dest.map->chunk_size) {
+      return fail(d, ERR_INVALID_PARAMETER, "Mismatched source and dest file chunk size");
+    }
+    job->chunk_size = job->dest.map->chunk_size;
+    if (job->chunk_size != job->dest.store->chunk_size) {
+      return fail(d, ERR_INVALID_PARAMETER, "Mismatched dest file and store chunk size");
+    }
+  }
+  if (!job->source.map && !job->dest.map) job->chunk_size = COPY_PLAIN_CHUNK_SIZE;
+  return 0;
+}
+
+int prepare_items(Driver* d) {
+  CopyJob* job = d->job;
+  for (CopyWorkItem& item : job->items) {
+    item.data = static_cast<uint8_t*>(page_alloc(2 * job->chunk_size));
+    if (!item.data) return fail(d, ERR_OUTOFMEMORY, "Out of memory for the copy buffers");
+    item.compare = item.data + job->chunk_size;
+    if (chunk_hasher_new(&item.hasher) != 0) {
+      return fail(d, ERR_OUTOFMEMORY, "Out of memory for the copy buffers");
+    }
+  }
+  return 0;
+}
+
+CopyWorkItem* pop_free_item(CopyJob* job) {
+  rlock_acquire(&job->lock);
+  CopyWorkItem* item = job->free_list;
+  if (item) job->free_list = item->next;
+  rlock_release(&job->lock);
+  return item;
+}
+
+void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context) {
+  uint64_t pos = 0;
+  for (;;) {
+    if (progress) {
+      progress(context, job->total, load(job->done), load(job->sr), load(job->dr),
+               load(job->dw));
+    }
+    const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
+    if (n == 0 || job_error(job)) {
+      if (job->in_flight.load() == 0) return;
+      sleep_ms(DRAIN_POLL_MS);
+      continue;
+    }
+    if (cancel && signal_is_set(cancel)) {
+      job_fail(job, ERR_CANCELLED, "cancelled");
+      continue;
+    }
+    signal_reset(&job->item_free);
+    CopyWorkItem* item = pop_free_item(job);
+    if (!item) {
+      (void)signal_wait(&job->item_free, nullptr, -1);
+      item = pop_free_item(job);
+      if (!item) continue;
+    }
+    item->offset = pos;
+    item->length = n;
+    job->in_flight.fetch_add(1);
+    if (!work_item_run(copy_chunk, item)) {
+      // No worker could be started: the item never ran, so it goes back.
+      rlock_acquire(&job->lock);
+      item->next = job->free_list;
+      job->free_list = item;
+      rlock_release(&job->lock);
+      job->in_flight.fetch_sub(1);
+      job_fail(job, ERR_OUTOFMEMORY, "Unable to start a worker thread for the copy");
+      continue;
+    }
+    pos += n;
+  }
+}
+
+// Writes the chunk map image to its temporary file, makes the chunks and the
+// image durable, then puts the image in the destination's place in one step.
+int finish_map(Driver* d) {
+  CopyJob* job = d->job;
+  const ChunkMap* map = job->dest.map;
+  int rc = set_file_position(job->dest.handle, 0);
+  size_t written = 0;
+  if (rc == 0) rc = write_file(job->dest.handle, map->image, map->image_size, &written);
+  if (rc == 0 && written != map->image_size) rc = ERR_DISK_FULL;
+  if (rc) return fail(d, rc, "Write failed to dest file");
+  // One flush of the file system covers every chunk file written and the image.
+  rc = sync_file_system(job->dest.handle);
+  if (rc) return fail(d, rc, "Unable to flush dest file \"%s\"", d->dest_path);
+  close_handle(job->dest.handle);
+  job->dest.handle = OS_NO_HANDLE;
+  rc = rename_file(d->temp_path, d->dest_path, (job->options & COPY_OVERWRITE) != 0);
+  if (rc) {
+    return fail(d, rc,
+                rc == ERR_ALREADY_EXISTS && !(job->options & COPY_OVERWRITE)
+                    ? "Unable to create destination \"%s\""
+                    : "Unable to open/create destination \"%s\"",
+                d->dest_path);
+  }
+  d->temp_path = nullptr;
+  const char* folder = path_full(&job->pool, d->dest_path, "..");
+  if (folder) (void)sync_folder(folder);
+  return 0;
+}
+
+int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
+  CopyJob* job = d->job;
+  int rc = open_source(d);
+  if (rc) return rc;
+  if (store_locate(&job->dest.store, &job->pool, nullptr, d->dest_path) == 0) {
+    rc = chunk_map_new(&job->dest.map, &job->pool, &d->text, job->dest.store, job->total,
+                       d->dest_path);
+    if (rc) return rc;
+    rc = open_map_destination(d);
+  } else {
+    rc = open_plain_destination(d);
+  }
+  if (rc) return rc;
+  rc = check_chunk_sizes(d);
+  if (rc) return rc;
+  rc = prepare_items(d);
+  if (rc) return rc;
+  run_loop(job, cancel, progress, context);
+  if (job->error) {
+    d->text = job->error_text;
+    return job->error;
+  }
+  return job->dest.map ? finish_map(d) : 0;
+}
+
+void clean_up(Driver* d) {
+  CopyJob* job = d->job;
+  for (CopyWorkItem& item : job->items) {
+    chunk_file_destroy(&item.source_chunk);
+    chunk_file_destroy(&item.dest_chunk);
+    page_free(item.data, 2 * job->chunk_size);
+    if (item.hasher) chunk_hasher_destroy(item.hasher);
+  }
+  for (CopyEndpoint* e : {&job->source, &job->dest}) {
+    store_release(e->store);
+    chunk_map_release(e->map);
+    if (e->handle != OS_NO_HANDLE) close_handle(e->handle);
+  }
+  // A failed or cancelled copy leaves no new chunk map behind.
+  if (d->temp_path) (void)delete_file(d->temp_path);
+}
+
+}  // namespace
+
+bool copy_set_unbuffered_for_test(bool unbuffered) {
+  const bool previous = g_unbuffered;
+  g_unbuffered = unbuffered;
+  return previous;
+}
+
+int copy_file(ScratchPool* pool, const char** out_err, Signal* cancel, uint32_t options,
+              const char* source_path, const char* dest_path, CopyProgress progress,
+              void* progress_context) {
+  if (out_err) *out_err = nullptr;
+  auto* job = new (std::nothrow) CopyJob();
+  if (!job) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory for the copy");
+  job->options = options;
+  job->source.handle = OS_NO_HANDLE;
+  job->dest.handle = OS_NO_HANDLE;
+  for (CopyWorkItem& item : job->items) {
+    item.job = job;
+    chunk_file_init(&item.source_chunk);
+    chunk_file_init(&item.dest_chunk);
+    item.next = job->free_list;
+    job->free_list = &item;
+  }
+  signal_set(&job->item_free);
+  Driver d{job, source_path, dest_path};
+  const int rc = run_copy(&d, cancel, progress, progress_context);
+  if (rc && out_err) *out_err = pool_copy_text(pool, d.text ? d.text : "");
+  clean_up(&d);
+  delete job;
+  return rc;
+}

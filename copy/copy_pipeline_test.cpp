@@ -1,0 +1,228 @@
+#include "copy/copy_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/test_folder.h"
+#include "base/transfer.h"
+#include "hash/chunk_hash.h"
+#include "store/store.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> v(n);
+  for (auto& b : v) b = static_cast<uint8_t>(rng());
+  return v;
+}
+
+void write_all(const std::string& path, const std::vector<uint8_t>& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<uint8_t> read_all(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Every file under a chunk name holds what its name promises (raw stores), and
+// no temporary file is left anywhere in the store.
+void expect_store_sound(const std::string& store, size_t k) {
+  ChunkHasher* hasher = nullptr;
+  ASSERT_EQ(chunk_hasher_new(&hasher), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(store)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_EQ(name.rfind(".zuvo-tmp", 0), std::string::npos) << entry.path();
+    if (!entry.is_regular_file() || name.size() != 64) continue;
+    const auto data = read_all(entry.path().string());
+    ASSERT_EQ(data.size(), k) << entry.path();
+    uint8_t hash[CHUNK_HASH_SIZE];
+    chunk_hash(hasher, data.data(), k, hash);
+    char hex[65];
+    for (int i = 0; i < 32; i++) std::snprintf(hex + 2 * i, 3, "%02x", hash[i]);
+    EXPECT_EQ(name, std::string(hex, 64));
+  }
+  chunk_hasher_destroy(hasher);
+}
+
+// A platform double that fails transfers of one direction after a number of calls.
+std::atomic<int> g_calls{0};
+int g_fail_after = 0;
+bool g_fail_writes = true;
+int g_fail_error = 112;
+
+int failing_transfer(OsHandle handle, bool write, bool asynchronous, void* buffer, uint32_t size,
+                     const uint64_t* offset, uint32_t* out_count) {
+  if (write == g_fail_writes && g_calls.fetch_add(1) >= g_fail_after) {
+    *out_count = 0;
+    return g_fail_error;
+  }
+  return TRANSFER_PLATFORM_REAL.native_transfer(handle, write, asynchronous, buffer, size, offset,
+                                                out_count);
+}
+
+int failing_plain_write(OsHandle, const void*, uint32_t, uint32_t* out_count) {
+  *out_count = 0;
+  return 112;
+}
+
+struct Faults {
+  TransferPlatform table = TRANSFER_PLATFORM_REAL;
+  const TransferPlatform* previous;
+  explicit Faults(TransferPlatform t) : table(t) { previous = transfer_platform_swap_for_test(&table); }
+  ~Faults() { transfer_platform_swap_for_test(previous); }
+};
+
+struct CopyScene {
+  TestFolder tmp;
+  std::string store;
+  std::vector<uint8_t> data;
+  std::string source;
+  std::string map;
+  std::vector<uint8_t> old_map;
+  static constexpr size_t K = 65536;
+  CopyScene() {
+    store = tmp.at("s");
+    ScratchPool pool;
+    EXPECT_EQ(store_create(nullptr, &pool, nullptr, store.c_str(), K, 0, 1, 2), 0);
+    data = random_bytes(20 * K + 123, 5);
+    source = tmp.at("src.bin");
+    write_all(source, data);
+    // An existing chunk map destination of other data.
+    write_all(tmp.at("old.bin"), random_bytes(3 * K, 9));
+    map = store + "/file.bin";
+    EXPECT_EQ(copy(tmp.at("old.bin"), map), 0);
+    old_map = read_all(map);
+  }
+  int copy(const std::string& from, const std::string& to,
+           uint32_t options = COPY_DEFAULT_OPTIONS) {
+    ScratchPool pool;
+    const char* text = nullptr;
+    const int rc = copy_file(&pool, &text, nullptr, options, from.c_str(), to.c_str(), nullptr,
+                             nullptr);
+    last_text = text ? text : "";
+    return rc;
+  }
+  std::string last_text;
+};
+
+TEST(CopyPipeline, FailingChunkWriteKeepsTheOldMapAndLeavesNoPartialChunk) {
+  for (int after : {0, 3, 11}) {
+    CopyScene s;
+    g_calls = 0;
+    g_fail_after = after;
+    g_fail_writes = true;
+    TransferPlatform t = TRANSFER_PLATFORM_REAL;
+    t.native_transfer = failing_transfer;
+    {
+      Faults f(t);
+      EXPECT_EQ(s.copy(s.source, s.map), 112) << after;
+    }
+    EXPECT_EQ(s.last_text.rfind("Write failed to dest chunk file \"" + s.store + "/.zuvo/", 0), 0u)
+        << s.last_text;
+    EXPECT_EQ(read_all(s.map), s.old_map);
+    expect_store_sound(s.store, CopyScene::K);
+    // And the same copy afterwards completes and restores.
+    ASSERT_EQ(s.copy(s.source, s.map), 0);
+    ASSERT_EQ(s.copy(s.map, s.tmp.at("back.bin")), 0);
+    EXPECT_EQ(read_all(s.tmp.at("back.bin")), s.data);
+  }
+}
+
+TEST(CopyPipeline, FailingMapWriteKeepsTheOldMap) {
+  CopyScene s;
+  TransferPlatform t = TRANSFER_PLATFORM_REAL;
+  t.plain_write = failing_plain_write;
+  {
+    Faults f(t);
+    EXPECT_EQ(s.copy(s.source, s.map), 112);
+  }
+  EXPECT_EQ(s.last_text, "Write failed to dest file");
+  EXPECT_EQ(read_all(s.map), s.old_map);
+  expect_store_sound(s.store, CopyScene::K);
+  // A first copy that fails leaves no file at all.
+  {
+    Faults f(t);
+    EXPECT_EQ(s.copy(s.source, s.store + "/new.bin"), 112);
+  }
+  EXPECT_FALSE(fs::exists(s.store + "/new.bin"));
+}
+
+TEST(CopyPipeline, ShortSourceReadFailsWith38) {
+  CopyScene s;
+  // The source ends early: reads past 5 chunks come back empty.
+  g_calls = 0;
+  g_fail_after = 5;
+  g_fail_writes = false;
+  g_fail_error = 38;
+  TransferPlatform t = TRANSFER_PLATFORM_REAL;
+  t.native_transfer = failing_transfer;
+  {
+    Faults f(t);
+    EXPECT_EQ(s.copy(s.source, s.map), 38);
+  }
+  g_fail_error = 112;
+  EXPECT_EQ(s.last_text, "Read failed from source file");
+  EXPECT_EQ(read_all(s.map), s.old_map);
+  // A real shrink between the size check and the reads, through a plain copy.
+  write_all(s.tmp.at("short.bin"), random_bytes(1000, 1));
+  EXPECT_EQ(s.copy(s.tmp.at("short.bin"), s.tmp.at("plain.out")), 0);
+}
+
+TEST(CopyPipeline, ChunkSizeMismatchFailsBeforeAnyChunk) {
+  CopyScene s;
+  ScratchPool pool;
+  const std::string small = s.tmp.at("small");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, small.c_str(), 4096, 0, 1, 2), 0);
+  g_calls = 0;
+  g_fail_after = 0;
+  g_fail_writes = false;  // any read of a chunk would fail the test's count below
+  TransferPlatform t = TRANSFER_PLATFORM_REAL;
+  t.native_transfer = failing_transfer;
+  {
+    Faults f(t);
+    EXPECT_EQ(s.copy(s.map, small + "/x.bin"), 87);
+  }
+  EXPECT_EQ(s.last_text, "Mismatched source and dest file chunk size");
+  EXPECT_EQ(g_calls.load(), 0);
+  EXPECT_FALSE(fs::exists(small + "/x.bin"));
+}
+
+TEST(CopyPipeline, CancelledBeforeTheFirstChunk) {
+  CopyScene s;
+  Signal cancel{};
+  signal_set(&cancel);
+  ScratchPool pool;
+  const char* text = nullptr;
+  EXPECT_EQ(copy_file(&pool, &text, &cancel, COPY_DEFAULT_OPTIONS, s.source.c_str(),
+                      s.map.c_str(), nullptr, nullptr),
+            1223);
+  EXPECT_STREQ(text, "cancelled");
+  EXPECT_EQ(read_all(s.map), s.old_map);
+  expect_store_sound(s.store, CopyScene::K);
+}
+
+TEST(CopyPipeline, BufferedAndUnbufferedDestinationsAgree) {
+  CopyScene s;
+  for (bool unbuffered : {false, true}) {
+    const bool previous = copy_set_unbuffered_for_test(unbuffered);
+    const std::string out = s.tmp.at(unbuffered ? "u.out" : "b.out");
+    EXPECT_EQ(s.copy(s.source, out), 0);
+    EXPECT_EQ(read_all(out), s.data);
+    EXPECT_EQ(s.copy(s.map, out), 0);  // restore over it
+    EXPECT_EQ(read_all(out), read_all(s.tmp.at("old.bin")));
+    copy_set_unbuffered_for_test(previous);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,147 @@
+// The per-chunk work of a copy job.
+#include "copy/copy_worker.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "base/err.h"
+#include "base/file.h"
+#include "base/text.h"
+#include "base/transfer.h"
+#include "copy/copy_pipeline.h"
+#include "hash/chunk_hash.h"
+#include "store/chunk_map.h"
+#include "store/store.h"
+
+namespace {
+
+constexpr uint64_t SECTOR = 4096;
+
+struct ChunkResult {
+  uint64_t sr = 0;
+  uint64_t dr = 0;
+  uint64_t dw = 0;
+  int error = 0;
+  const char* text = nullptr;
+};
+
+// Reads the chunk of `hash` from the source store and checks that its content
+// is what the name promises: a damaged chunk file must never be restored.
+int read_verified_chunk(CopyWorkItem* item, ScratchPool* pool, const uint8_t* hash,
+                        ChunkResult* r) {
+  CopyJob* job = item->job;
+  int rc = chunk_file_read(job->source.store, pool, &r->text, &item->source_chunk, hash,
+                           item->data);
+  if (rc) return rc;
+  uint8_t actual[CHUNK_HASH_SIZE];
+  chunk_hash(item->hasher, item->data, job->chunk_size, actual);
+  if (std::memcmp(actual, hash, CHUNK_HASH_SIZE) != 0) {
+    return err_set(pool, &r->text, ERR_CRC, "Hash mismatch in source chunk file \"%s\"",
+                   item->source_chunk.path);
+  }
+  return 0;
+}
+
+void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
+  CopyJob* job = item->job;
+  const uint64_t k = job->chunk_size;
+  const uint64_t o = item->offset;
+  const uint64_t n = item->length;
+  uint8_t hash[CHUNK_HASH_SIZE] = {0};
+
+  // Source stage.
+  if (job->source.map) {
+    chunk_map_get_hash(job->source.map, o, hash);
+  } else {
+    const int rc = read_exact_at(job->source.handle, &job->source.kind, o, item->data, n);
+    if (rc) {
+      r->error = err_set(pool, &r->text, rc, "Read failed from source file");
+      return;
+    }
+    r->sr = n;
+    std::memset(item->data + n, 0, k - n);
+    if (job->dest.store) chunk_hash(item->hasher, item->data, k, hash);
+  }
+
+  // Duplicate check.
+  if (job->dest.store) {
+    chunk_map_set_hash(job->dest.map, o, hash);
+    if (chunk_file_open(job->dest.store, nullptr, nullptr, &item->dest_chunk, hash, true) == 0 &&
+        !item->dest_chunk.created) {
+      return;  // the store holds this chunk already
+    }
+  } else if (job->options & COPY_AVOID_DUPLICATES) {
+    if (read_exact_at(job->dest.handle, &job->dest.kind, o, item->compare, n) == 0) {
+      r->dr = n;
+      std::memset(item->compare + n, 0, k - n);
+      bool same;
+      if (job->source.map) {
+        uint8_t present[CHUNK_HASH_SIZE];
+        chunk_hash(item->hasher, item->compare, k, present);
+        same = std::memcmp(present, hash, CHUNK_HASH_SIZE) == 0;
+      } else {
+        same = std::memcmp(item->data, item->compare, n) == 0;
+      }
+      if (same) return;
+    }
+  }
+
+  // Transfer.
+  if (job->source.map) {
+    r->error = read_verified_chunk(item, pool, hash, r);
+    if (r->error) return;
+    r->sr += n;
+  }
+  if (job->dest.store) {
+    r->error = chunk_file_write(job->dest.store, pool, &r->text, &item->dest_chunk, hash,
+                                item->data);
+    if (r->error) return;
+    // A writer that lost the race at publication stored nothing.
+    if (item->dest_chunk.created) r->dw = n;
+    return;
+  }
+  const uint64_t pad = (SECTOR - n % SECTOR) % SECTOR;
+  std::memset(item->data + n, 0, pad);
+  size_t written = 0;
+  int rc = write_file_at(job->dest.handle, &job->dest.kind, o, item->data, n + pad, &written);
+  if (rc == 0 && written < n + pad) rc = ERR_DISK_FULL;
+  // Only the file's last chunk can be short: cut its padding off again.
+  if (rc == 0 && pad) rc = set_file_end(job->dest.handle, o + n);
+  if (rc) {
+    r->error = err_set(pool, &r->text, rc, "Write failed to dest file");
+    return;
+  }
+  r->dw = n;
+}
+
+void add(uint64_t& counter, uint64_t value) {
+  std::atomic_ref<uint64_t>(counter).fetch_add(value, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+void copy_chunk(void* work_item) {
+  auto* item = static_cast<CopyWorkItem*>(work_item);
+  CopyJob* job = item->job;
+  ScratchPool pool;
+  ChunkResult r;
+  run_chunk(item, &pool, &r);
+  if (r.error && !r.text) r.text = "";
+
+  rlock_acquire(&job->lock);
+  // The driver reads the counters and the error without the lock.
+  add(job->sr, r.sr);
+  add(job->dr, r.dr);
+  add(job->dw, r.dw);
+  add(job->done, item->length);
+  if (r.error && job->error == 0) {
+    job->error_text = pool_copy_text(&job->pool, r.text);
+    std::atomic_ref<int>(job->error).store(r.error, std::memory_order_release);
+  }
+  item->next = job->free_list;
+  job->free_list = item;
+  rlock_release(&job->lock);
+  signal_set(&job->item_free);
+  // The last access to the job: the driver leaves only when this reaches 0.
+  job->in_flight.fetch_sub(1);
+}
