@@ -152,3 +152,13 @@ bool os_console_control_install(int (*handler)(uint32_t request)) {
   }
   return win_signal_window_start() != nullptr;
 }
+
+uint32_t os_console_width(OsHandle handle) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (handle == 0 || handle == OS_NO_HANDLE ||
+      !GetConsoleScreenBufferInfo(win_handle(handle), &info) || info.dwSize.X <= 0) {
+    return 0;
+  }
+  // Lines wrap at the buffer's width, not the window's.
+  return static_cast<uint32_t>(info.dwSize.X);
+}

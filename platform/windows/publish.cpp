@@ -129,3 +129,9 @@ int os_file_rename(const OsNativeName* from, const OsNativeName* to, bool replac
 }
 
 uint64_t os_process_id() { return GetCurrentProcessId(); }
+
+int os_file_system_sync(OsHandle handle) {
+  // Flushing a whole volume needs a volume handle that only administrators
+  // may open; the file itself is flushed instead.
+  return os_file_sync(handle);
+}
