@@ -128,7 +128,9 @@ TEST(CopyPipeline, FailingChunkWriteKeepsTheOldMapAndLeavesNoPartialChunk) {
       Faults f(t);
       EXPECT_EQ(s.copy(s.source, s.map), 112) << after;
     }
-    EXPECT_EQ(s.last_text.rfind("Write failed to dest chunk file \"" + s.store + "/.zuvo/", 0), 0u)
+    EXPECT_EQ(s.last_text.rfind(
+                  "Write failed to dest chunk file \"" + native_path(s.store + "/.zuvo/"), 0),
+              0u)
         << s.last_text;
     EXPECT_EQ(read_all(s.map), s.old_map);
     expect_store_sound(s.store, CopyScene::K);
