@@ -13,7 +13,8 @@ import os
 import struct
 import subprocess
 import sys
-import tempfile
+
+from harness import Failure, check, run_tests
 
 ZUVO = None
 WINE = sys.argv[1:2] == ["--wine"]
@@ -35,10 +36,6 @@ def run(args, cwd):
     return proc.returncode, proc.stdout.decode("utf-8", "surrogateescape"), proc.stderr
 
 
-class Failure(Exception):
-    pass
-
-
 def expect(args, cwd, out, code=0):
     rc, stdout, stderr = run(args, cwd)
     if stderr:
@@ -47,11 +44,6 @@ def expect(args, cwd, out, code=0):
         raise Failure("%r printed\n%r\nexpected\n%r" % (args, stdout, out))
     if rc != code:
         raise Failure("%r exited %d, expected %d" % (args, rc, code))
-
-
-def check(cond, what):
-    if not cond:
-        raise Failure(what)
 
 
 BANNER = ("File Zuvo Tool" + NL + "Copyright (c) 2026 The zuvo authors" + NL +
@@ -188,19 +180,7 @@ def main():
     global ZUVO
     ZUVO = os.path.abspath(sys.argv[2] if WINE else sys.argv[1])
     tests = [test_frame, test_create_store, test_info]
-    passed = failed = 0
-    for test in tests:
-        with tempfile.TemporaryDirectory() as tmp:
-            tmp = os.path.realpath(tmp)
-            try:
-                test(tmp)
-                passed += 1
-                print("ok   %s" % test.__name__)
-            except Failure as e:
-                failed += 1
-                print("FAIL %s: %s" % (test.__name__, e))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return run_tests([(t.__name__, t) for t in tests])
 
 
 if __name__ == "__main__":

@@ -13,21 +13,13 @@ import signal
 import struct
 import subprocess
 import sys
-import tempfile
 import zlib
+
+from harness import check, run_tests
 
 ZUVO = None
 PROGRESS = re.compile(r"\|([#-]{40})\|\s*(\d+)% (\S+)/(\S+) (\S+)/sec (\d+):(\d\d):(\d\d) "
                       r"sr=(\S+) dr=(\S+) dw=(\S+)")
-
-
-class Failure(Exception):
-    pass
-
-
-def check(cond, what):
-    if not cond:
-        raise Failure(what)
 
 
 def run(args, cwd):
@@ -303,22 +295,7 @@ def main():
     global ZUVO
     ZUVO = os.path.abspath(sys.argv[1])
     tests = [test_round_trips, test_duplicate_avoidance, test_command_lines, test_safety]
-    only = sys.argv[2:]
-    passed = failed = 0
-    for test in tests:
-        if only and test.__name__ not in only:
-            continue
-        with tempfile.TemporaryDirectory() as tmp:
-            tmp = os.path.realpath(tmp)
-            try:
-                test(tmp)
-                passed += 1
-                print("ok   %s" % test.__name__)
-            except Failure as e:
-                failed += 1
-                print("FAIL %s: %s" % (test.__name__, e))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return run_tests([(t.__name__, t) for t in tests], sys.argv[2:])
 
 
 if __name__ == "__main__":

@@ -11,19 +11,11 @@ import os
 import random
 import subprocess
 import sys
-import tempfile
+
+from harness import check, run_tests
 
 LINUX = None
 WINDOWS = None
-
-
-class Failure(Exception):
-    pass
-
-
-def check(cond, what):
-    if not cond:
-        raise Failure(what)
 
 
 def run(program, args, cwd):
@@ -103,21 +95,14 @@ def main():
     global LINUX, WINDOWS
     LINUX = os.path.abspath(sys.argv[1])
     WINDOWS = os.path.abspath(sys.argv[2])
-    passed = failed = 0
+    tests = []
     for writer, reader in ((LINUX, WINDOWS), (WINDOWS, LINUX)):
         for compress in (False, True):
             name = "%s -> %s%s" % (os.path.basename(writer), os.path.basename(reader),
                                    " (-z)" if compress else "")
-            with tempfile.TemporaryDirectory() as tmp:
-                try:
-                    one_direction(os.path.realpath(tmp), writer, reader, compress)
-                    passed += 1
-                    print("ok   %s" % name)
-                except Failure as e:
-                    failed += 1
-                    print("FAIL %s: %s" % (name, e))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+            tests.append((name, lambda tmp, w=writer, r=reader, c=compress:
+                          one_direction(tmp, w, r, c)))
+    return run_tests(tests)
 
 
 if __name__ == "__main__":
