@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "store/store.h"
 
+// Chunk file names and contents (see doc/format.md).
 constexpr size_t CHUNK_FILE_HASH_SIZE = 32;    // bytes of the hash that names a chunk
 constexpr size_t CHUNK_FILE_NAME_LENGTH = 64;  // hexadecimal digits of a chunk file name
 // Room for a chunk file path, terminator included: the longest store folder
@@ -28,7 +29,8 @@ constexpr size_t CHUNK_FILE_NAME_LENGTH = 64;  // hexadecimal digits of a chunk 
 constexpr size_t CHUNK_FILE_PATH_SIZE = 504;
 // Room for the path of a pending temporary file in a chunk's folder.
 constexpr size_t CHUNK_FILE_TEMP_PATH_SIZE = 560;
-// Transfers on chunk files are whole multiples of this many bytes.
+// Transfers on chunk files are whole multiples of this many bytes; a compressed
+// chunk file is kept only when it saves at least this much (see doc/format.md).
 constexpr size_t CHUNK_FILE_ALIGN = 4096;
 
 // The chunk file of one work item and direction. Valid after chunk_file_init;
