@@ -24,6 +24,7 @@ if [ $want_deb = 1 ]; then
   cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZUVO_WERROR=ON >/dev/null
   cmake --build "$root/build" --target zuvo -j "$(nproc)"
+  rm -f "$root"/build/packages/zuvo_*.deb  # one package per folder, of this version
   (cd "$root/build" && cpack -G DEB >/dev/null)
   ls "$root"/build/packages/zuvo_*.deb
 fi
@@ -33,6 +34,7 @@ if [ $want_win = 1 ]; then
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DZUVO_WERROR=ON >/dev/null
   cmake --build "$root/build-win" --target zuvo -j "$(nproc)"
+  rm -f "$root"/build-win/packages/zuvo-*-win64.zip
   (cd "$root/build-win" && cpack -G ZIP >/dev/null)
   ls "$root"/build-win/packages/zuvo-*-win64.zip
 fi

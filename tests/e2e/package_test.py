@@ -114,8 +114,13 @@ def man_source(root):
 
 def test_man_page_lints_and_renders(tmp):
     page = os.path.join(tmp, "zuvo.1")
+    source = man_source(unpack(tmp))
     with open(page, "w") as f:
-        f.write(man_source(unpack(tmp)))
+        f.write(source)
+    # The page is written by hand: its title line must follow the project's version.
+    version = run(["dpkg-deb", "-f", deb_path(), "Version"]).stdout.decode().strip()
+    check(re.search(r'^\.TH ZUVO 1 \S+ "zuvo %s"' % re.escape(version), source, re.M),
+          "the page's .TH line does not name version %s" % version)
     r = run(["groff", "-man", "-ww", "-z", page])
     check(r.returncode == 0 and r.stderr == b"", "groff warnings: %s" % r.stderr.decode())
     r = run(["groff", "-man", "-Tutf8", "-P-cbou", page])
