@@ -46,6 +46,10 @@ struct ChunkFile {
   // successful chunk_file_write: 1 when that call stored the chunk, 0 when
   // the store held it already (found on opening or on publishing).
   uint8_t created;
+  // 1 when a write found a file under the chunk's name whose size no stored
+  // chunk can have (as a power loss after an unflushed publish leaves it):
+  // publishing then replaces that file.
+  uint8_t replace;
   void* work;              // work_size bytes from page_alloc (page-aligned), or null
   uint64_t work_size;      // bytes: the chunk size of `store`
   uint32_t folder_length;  // bytes of `path` before the separator that precedes the name
