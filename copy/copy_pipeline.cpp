@@ -5,6 +5,7 @@
 
 #include "base/err.h"
 #include "base/file.h"
+#include "base/folder.h"
 #include "base/path.h"
 #include "base/runtime.h"
 #include "base/text.h"
@@ -64,11 +65,54 @@ int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
   return rc;
 }
 
+// What a path names, asked through a handle that reads no data (opening a
+// pipe for reading would wait for a writer). False when it cannot be asked.
+bool describe_path(const char* path, FileInfo* out_info, uint8_t* out_kind) {
+  OsHandle h = OS_NO_HANDLE;
+  if (open_file(&h, path, 0) != 0) return false;
+  *out_kind = 0;
+  const bool known = query_handle_info(h, out_info) == 0 && handle_kind(h, out_kind) == 0;
+  close_handle(h);
+  return known;
+}
+
+// Refuses sources that cannot be copied: a pipe or a character device has no
+// size and no positioned reads (it would copy as empty, or wait forever), and
+// a destination that is the source itself would be cut or overwritten while
+// it is read. Paths that cannot be described are left to the opens.
+int check_paths(Driver* d) {
+  FileInfo source{};
+  uint8_t source_kind = 0;
+  if (!describe_path(d->source_path, &source, &source_kind)) return 0;
+  if (!source.folder && (source_kind & HANDLE_CLASS_MASK) != HANDLE_CLASS_DISK) {
+    return fail(d, ERR_INVALID_PARAMETER, "Source is a pipe or character device \"%s\"",
+                d->source_path);
+  }
+  FileInfo dest{};
+  uint8_t dest_kind = 0;
+  if (!describe_path(d->dest_path, &dest, &dest_kind)) return 0;
+  const bool has_id = (source.file_id[0] | source.file_id[1]) != 0;
+  if (!source.folder && has_id && source.volume_serial == dest.volume_serial &&
+      source.file_id[0] == dest.file_id[0] && source.file_id[1] == dest.file_id[1]) {
+    return fail(d, ERR_INVALID_PARAMETER, "Source and destination are the same file \"%s\"",
+                d->dest_path);
+  }
+  return 0;
+}
+
 int open_source(Driver* d) {
   CopyJob* job = d->job;
-  if (chunk_map_open(&job->source.map, &job->pool, nullptr, d->source_path) == 0) {
+  const char* map_err = nullptr;
+  const int map_rc = chunk_map_open(&job->source.map, &job->pool, &map_err, d->source_path);
+  if (map_rc == 0) {
     job->total = job->source.map->file_size;
     return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
+  }
+  // A valid chunk map too large for the memory at hand is still a chunk map:
+  // copying its own bytes as a plain file would be a wrong result.
+  if (map_rc == ERR_OUTOFMEMORY) {
+    d->text = map_err;
+    return map_rc;
   }
   int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
@@ -248,7 +292,9 @@ int finish_map(Driver* d) {
 
 int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   CopyJob* job = d->job;
-  int rc = open_source(d);
+  int rc = check_paths(d);
+  if (rc) return rc;
+  rc = open_source(d);
   if (rc) return rc;
   if (store_locate(&job->dest.store, &job->pool, nullptr, d->dest_path) == 0) {
     rc = chunk_map_new(&job->dest.map, &job->pool, &d->text, job->dest.store, job->total,
