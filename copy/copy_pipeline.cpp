@@ -58,6 +58,9 @@ struct Driver {
   const char* text = nullptr;  // error text of the failing set-up step, in job->pool
   char* temp_path = nullptr;   // the chunk map image's temporary file
   bool dest_created = false;   // a plain destination this call created
+  int64_t source_written = 0;  // the plain source's last write time when opened
+  uint64_t source_size = 0;    // and its size then
+  bool source_noted = false;
 };
 
 int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
@@ -100,6 +103,25 @@ int check_paths(Driver* d) {
   return 0;
 }
 
+// Whether the plain source still has the size and write time it had when it
+// was opened (the first call notes the time). Chunks of a file rewritten
+// while it is read would form a map of data the file never held.
+bool source_unchanged(Driver* d) {
+  OsFileBasicInfo basic{};
+  uint64_t size = 0;
+  if (query_file_info(d->job->source.handle, OS_FILE_BASIC_INFO, &basic, sizeof basic,
+                      nullptr) != 0 ||
+      file_size(d->job->source.handle, &size) != 0) {
+    return true;  // cannot tell: the reads themselves caught what they could
+  }
+  if (!d->source_noted) {
+    d->source_noted = true;
+    d->source_written = basic.last_write_time;
+    d->source_size = size;
+  }
+  return size == d->source_size && basic.last_write_time == d->source_written;
+}
+
 int open_source(Driver* d) {
   CopyJob* job = d->job;
   const char* map_err = nullptr;
@@ -118,6 +140,7 @@ int open_source(Driver* d) {
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
   rc = file_size(job->source.handle, &job->total);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  (void)source_unchanged(d);  // notes the write time
   return 0;
 }
 
@@ -313,6 +336,10 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   if (job->error) {
     d->text = job->error_text;
     return job->error;
+  }
+  if (job->source.handle != OS_NO_HANDLE && !source_unchanged(d)) {
+    return fail(d, ERR_FILE_INVALID, "Source file changed during the copy \"%s\"",
+                d->source_path);
   }
   return job->dest.map ? finish_map(d) : 0;
 }
