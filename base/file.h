@@ -132,3 +132,24 @@ OsHandle standard_error();
 // the call fails with 183 (and `from` stays) when `to` exists; with replace true
 // an existing `to` is replaced. Returns 0 or an error number.
 [[nodiscard]] int rename_file(const char* from, const char* to, bool replace);
+
+// The platform calls that create, change, rename and flush files, swappable
+// so that tests can count and fail them (with transfer_platform_swap_for_test
+// for the reads and writes). Every create and open, every information change
+// (end of file, position, disposition, attributes), every rename and every
+// flush made here goes through it.
+struct FilePlatform {
+  int (*create)(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                uint32_t* out_information);
+  int (*set_info)(OsHandle handle, uint32_t info_class, const void* buffer, uint32_t size);
+  int (*rename)(const OsNativeName* from, const OsNativeName* to, bool replace);
+  int (*file_sync)(OsHandle handle);
+  int (*folder_sync)(const OsNativeName* name);
+  int (*file_system_sync)(OsHandle handle);
+};
+// The real platform's calls.
+extern const FilePlatform FILE_PLATFORM_REAL;
+// FOR TESTS ONLY: makes the file layer use `platform` (null: the real one) and
+// returns the previous table. REQUIRES: no file call is running.
+const FilePlatform* file_platform_swap_for_test(const FilePlatform* platform);
