@@ -218,12 +218,13 @@ int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_rea
   size_t done = 0;
   while (done < size) {
     size_t got = 0;
-    if (read_file(h, static_cast<char*>(buffer) + done, size - done, &got) != 0 || got == 0) break;
+    rc = read_file(h, static_cast<char*>(buffer) + done, size - done, &got);
+    if (rc != 0 || got == 0) break;
     done += got;
   }
   close_handle(h);
   if (out_read) *out_read = done;
-  return 0;
+  return rc;
 }
 
 int write_whole_file(const char* path, const void* data, size_t size) {

@@ -72,7 +72,8 @@ FileRequest create_file_request(uint32_t mode);
 [[nodiscard]] int query_path_kind(const char* path, bool* out_is_folder);
 
 // Reads up to `size` bytes of the file at `path` into `buffer` and stores the
-// count. Returns the open's result; read errors only end the reading.
+// count (short at the end of the file). Returns 0, or the error of the open
+// or of a read.
 [[nodiscard]] int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_read);
 // Makes the file at `path` hold exactly the `size` bytes of `data` (created
 // when missing). Returns 0 or the first error.

@@ -186,7 +186,11 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
     const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
     if (n == 0 || job_error(job)) {
       if (job->in_flight.load() == 0) return;
-      sleep_ms(DRAIN_POLL_MS);
+      // Woken by the next item to finish; the time-out covers a finish that
+      // set the signal just before this reset.
+      signal_reset(&job->item_free);
+      if (job->in_flight.load() == 0) return;
+      (void)signal_wait(&job->item_free, nullptr, DRAIN_POLL_MS);
       continue;
     }
     if (cancel && signal_is_set(cancel)) {
@@ -250,12 +254,15 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   CopyJob* job = d->job;
   int rc = open_source(d);
   if (rc) return rc;
-  if (store_locate(&job->dest.store, &job->pool, nullptr, d->dest_path) == 0) {
+  rc = store_locate(&job->dest.store, &job->pool, &d->text, d->dest_path);
+  if (rc != 0 && rc != ERR_NOT_FOUND) return rc;  // a store that cannot be read
+  if (rc == 0) {
     rc = chunk_map_new(&job->dest.map, &job->pool, &d->text, job->dest.store, job->total,
                        d->dest_path);
     if (rc) return rc;
     rc = open_map_destination(d);
   } else {
+    d->text = nullptr;
     rc = open_plain_destination(d);
   }
   if (rc) return rc;
