@@ -66,12 +66,21 @@ int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
 
 int open_source(Driver* d) {
   CopyJob* job = d->job;
-  if (chunk_map_open(&job->source.map, &job->pool, nullptr, d->source_path) == 0) {
+  const char* map_text = nullptr;
+  const int map_rc = chunk_map_open(&job->source.map, &job->pool, &map_text, d->source_path);
+  if (map_rc == 0) {
     job->total = job->source.map->file_size;
     return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
   }
   int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  // Only a file that is not a chunk map is copied as plain data: one that
+  // could not be opened or read as a map may be one, and copying its bytes
+  // would hand over the map in place of the file it describes.
+  if (map_rc != ERR_UNKNOWN_REVISION) {
+    d->text = map_text;
+    return map_rc;
+  }
   rc = file_size(job->source.handle, &job->total);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
   return 0;
