@@ -175,8 +175,13 @@ int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   unsigned char image[STORE_INFO_SIZE] = {0};
   size_t read = 0;
   int rc = read_whole_file(info, image, sizeof image, &read);
-  // A short description is one that could not be read whole, not another format.
-  if (rc == 0 && read < sizeof image) rc = ERR_HANDLE_EOF;
+  if (rc == 0 && read < sizeof image) {
+    // A description that is really this short is in another format; one that
+    // could not be read whole is not, and must not be taken for one.
+    FileInfo file{};
+    rc = query_path_info(info, &file);
+    if (rc == 0 && file.size > read) rc = ERR_HANDLE_EOF;
+  }
   if (rc) return err_set(pool, out_err, rc, "Unable to read file \"%s\"", info);
   if (std::memcmp(image, STORE_INFO_MAGIC, 8) != 0) {
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Store not in zuvo format \"%s\"", info);
