@@ -20,6 +20,11 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/u
 echo "== Windows executable, tested under Wine"
 bash "$root/scripts/windows.sh"
 
+echo "== Packages: the .deb unpacked and run, the manual page, the Windows zip"
+bash "$root/scripts/deps.sh" groff-base
+bash "$root/scripts/package.sh"
+python3 "$root/tests/e2e/package_test.py" "$root/build" "$root/build-win"
+
 echo "== Release build"
 bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
 cd "$root/build" && ctest --output-on-failure -j "$jobs"
