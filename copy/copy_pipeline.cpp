@@ -124,20 +124,21 @@ bool source_unchanged(Driver* d) {
 
 int open_source(Driver* d) {
   CopyJob* job = d->job;
-  const char* map_err = nullptr;
-  const int map_rc = chunk_map_open(&job->source.map, &job->pool, &map_err, d->source_path);
+  const char* map_text = nullptr;
+  const int map_rc = chunk_map_open(&job->source.map, &job->pool, &map_text, d->source_path);
   if (map_rc == 0) {
     job->total = job->source.map->file_size;
     return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
   }
-  // A valid chunk map too large for the memory at hand is still a chunk map:
-  // copying its own bytes as a plain file would be a wrong result.
-  if (map_rc == ERR_OUTOFMEMORY) {
-    d->text = map_err;
-    return map_rc;
-  }
   int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  // Only a file that is not a chunk map is copied as plain data: one that
+  // could not be opened or read as a map may be one, and copying its bytes
+  // would hand over the map in place of the file it describes.
+  if (map_rc != ERR_UNKNOWN_REVISION) {
+    d->text = map_text;
+    return map_rc;
+  }
   rc = file_size(job->source.handle, &job->total);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
   (void)source_unchanged(d);  // notes the write time
@@ -253,7 +254,11 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
     const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
     if (n == 0 || job_error(job)) {
       if (job->in_flight.load() == 0) return;
-      sleep_ms(DRAIN_POLL_MS);
+      // Woken by the next item to finish; the time-out covers a finish that
+      // set the signal just before this reset.
+      signal_reset(&job->item_free);
+      if (job->in_flight.load() == 0) return;
+      (void)signal_wait(&job->item_free, nullptr, DRAIN_POLL_MS);
       continue;
     }
     if (cancel && signal_is_set(cancel)) {
@@ -319,12 +324,15 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   if (rc) return rc;
   rc = open_source(d);
   if (rc) return rc;
-  if (store_locate(&job->dest.store, &job->pool, nullptr, d->dest_path) == 0) {
+  rc = store_locate(&job->dest.store, &job->pool, &d->text, d->dest_path);
+  if (rc != 0 && rc != ERR_NOT_FOUND) return rc;  // a store that cannot be read
+  if (rc == 0) {
     rc = chunk_map_new(&job->dest.map, &job->pool, &d->text, job->dest.store, job->total,
                        d->dest_path);
     if (rc) return rc;
     rc = open_map_destination(d);
   } else {
+    d->text = nullptr;
     rc = open_plain_destination(d);
   }
   if (rc) return rc;
