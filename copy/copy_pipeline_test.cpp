@@ -187,7 +187,8 @@ int failing_plain_read(OsHandle, void*, uint32_t, uint32_t* out_count) {
   return g_fail_error;
 }
 
-// Fails the opens of names ending in g_denied_suffix with 5.
+// Fails the opens for data of names ending in g_denied_suffix with 5 (the
+// copy's first look at its paths reads no data and is let through).
 std::string g_denied_suffix;
 int denying_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
                    uint32_t disposition, uint32_t options, OsHandle* out_handle,
@@ -198,7 +199,8 @@ int denying_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   } else {
     for (const char16_t* u = name->units; *u; ++u) text += static_cast<char>(*u);
   }
-  if (text.ends_with(g_denied_suffix) && g_calls.fetch_add(1) < g_fail_after) {
+  if ((access & (OS_FILE_READ_DATA | OS_FILE_WRITE_DATA)) != 0 &&
+      text.ends_with(g_denied_suffix) && g_calls.fetch_add(1) < g_fail_after) {
     *out_handle = OS_NO_HANDLE;
     if (out_information) *out_information = 0;
     return 5;
