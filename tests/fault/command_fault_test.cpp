@@ -63,7 +63,9 @@ std::vector<uint8_t> text_chunk(uint32_t seed) {
 std::vector<uint8_t> join(const std::vector<std::vector<uint8_t>>& parts, size_t tail) {
   std::vector<uint8_t> out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  out.resize(out.size() - K + tail);
+  // Only ever shortens the last part (erase, not resize: the compiler cannot
+  // see that, and warns about a resize that could grow).
+  if (tail < K && out.size() >= K) out.erase(out.end() - static_cast<ptrdiff_t>(K - tail), out.end());
   return out;
 }
 
