@@ -36,7 +36,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # One server for the whole run: each program then starts in a tenth of a
 # second instead of seconds.
-wineserver -p
+wineserver -p || true  # one may be running already (a second start fails)
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine wineboot >/dev/null 2>&1
 # Without a console the program makes its hidden window, which starts the
