@@ -20,6 +20,9 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/u
 echo "== Windows executable, tested under Wine"
 bash "$root/scripts/windows.sh"
 
+echo "== Fuzz targets, 5 seconds each from the seed corpus"
+bash "$root/scripts/fuzz.sh" 5
+
 echo "== Release build"
 bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
 cd "$root/build" && ctest --output-on-failure -j "$jobs"
