@@ -335,6 +335,7 @@ int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder, 
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
     const uint64_t serial = g_temp_counter.fetch_add(1, std::memory_order_relaxed);
     char name[80];
+    // Readers skip names with this prefix (see doc/format.md).
     format_text(name, sizeof name, ".zuvo-tmp-%llx-%llx-%llx", process, thread, serial);
     char* path = path_join(pool, folder, name);
     if (path == nullptr) return ERR_OUTOFMEMORY;

@@ -11,7 +11,8 @@
 
 #include "hash/sha512.h"
 
-constexpr size_t CHUNK_HASH_SIZE = 32;  // bytes of a chunk hash
+// Bytes of a chunk hash: a chunk file's name and a chunk map slot (see doc/format.md).
+constexpr size_t CHUNK_HASH_SIZE = 32;
 
 struct ChunkHasher;
 

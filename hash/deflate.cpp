@@ -15,6 +15,7 @@ namespace {
 // The version the stream record layout is checked against; zlib accepts any
 // version of the same major number.
 constexpr const char* STREAM_VERSION = "1.2.3";
+// Compressed chunk files are raw deflate streams (see doc/format.md).
 constexpr int WINDOW_BITS_RAW = -15;  // negative: no header and no checksum, 32 KiB window
 constexpr int MEMORY_LEVEL = 9;
 

@@ -10,17 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:?usage: scripts/fuzz.sh SECONDS [target...]}
 shift
 
-pkgs=(clang libclang-rt-14-dev cmake ninja-build zlib1g-dev)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+bash "$root/scripts/deps.sh" clang libclang-rt-14-dev
 
 build="$root/build-fuzz"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -23,6 +23,11 @@ bash "$root/scripts/windows.sh"
 echo "== Fuzz targets, 5 seconds each from the seed corpus"
 bash "$root/scripts/fuzz.sh" 5
 
+echo "== Packages: the .deb unpacked and run, the manual page, the Windows zip"
+bash "$root/scripts/deps.sh" groff-base
+bash "$root/scripts/package.sh"
+python3 "$root/tests/e2e/package_test.py" "$root/build" "$root/build-win"
+
 echo "== Release build"
 bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
 cd "$root/build" && ctest --output-on-failure -j "$jobs"

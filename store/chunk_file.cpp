@@ -108,6 +108,17 @@ int write_all(ChunkFile* cf, const void* data, size_t size) {
   return 0;
 }
 
+// Whether the open chunk file has a size a stored chunk can have: a whole
+// chunk, or in a compressing store a deflate stream at least one block
+// shorter. Any other size cannot hold the chunk its name promises.
+bool stored_size_plausible(const StoreInfo* store, OsHandle handle) {
+  uint64_t size = 0;
+  if (file_size(handle, &size) != 0) return true;  // unknown: trust the name as before
+  if (size == store->chunk_size) return true;
+  return store->compression_type == STORE_COMPRESSION_ZIP && size > 0 &&
+         size <= store->chunk_size - CHUNK_FILE_ALIGN;
+}
+
 }  // namespace
 
 void chunk_file_init(ChunkFile* cf) {
@@ -179,14 +190,21 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
     chunk_file_close(cf);
   }
   cf->created = 0;
+  cf->replace = 0;
 
   // A chunk under its own name is complete: readers use it, writers skip it.
   int rc = open_file(&cf->handle, cf->path, MODE_READ);
   if (rc == 0) {
     cf->kind = 0;
-    return 0;
+    if (!for_write || stored_size_plausible(store, cf->handle)) return 0;
+    // Published but never flushed before a power loss: an empty or cut file
+    // under the name. Skipping it would make new chunk maps depend on it.
+    close_handle(cf->handle);
+    cf->handle = OS_NO_HANDLE;
+    cf->replace = 1;
+  } else if (!for_write) {
+    return fail(pool, out_err, rc, TEXT_MISSING, cf->path);
   }
-  if (!for_write) return fail(pool, out_err, rc, TEXT_MISSING, cf->path);
 
   rc = open_temp(cf);
   if (rc != 0) {
@@ -258,7 +276,8 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
   close_handle(cf->handle);
   cf->handle = OS_NO_HANDLE;
   cf->kind = 0;
-  rc = rename_file(cf->temp_path, cf->path, false);
+  rc = rename_file(cf->temp_path, cf->path, cf->replace != 0);
+  cf->replace = 0;
   if (rc == 0) {
     cf->temp_path[0] = 0;
     return 0;  // created stays 1: this call stored the chunk

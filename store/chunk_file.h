@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "store/store.h"
 
+// Chunk file names and contents (see doc/format.md).
 constexpr size_t CHUNK_FILE_HASH_SIZE = 32;    // bytes of the hash that names a chunk
 constexpr size_t CHUNK_FILE_NAME_LENGTH = 64;  // hexadecimal digits of a chunk file name
 // Room for a chunk file path, terminator included: the longest store folder
@@ -28,7 +29,8 @@ constexpr size_t CHUNK_FILE_NAME_LENGTH = 64;  // hexadecimal digits of a chunk 
 constexpr size_t CHUNK_FILE_PATH_SIZE = 504;
 // Room for the path of a pending temporary file in a chunk's folder.
 constexpr size_t CHUNK_FILE_TEMP_PATH_SIZE = 560;
-// Transfers on chunk files are whole multiples of this many bytes.
+// Transfers on chunk files are whole multiples of this many bytes; a compressed
+// chunk file is kept only when it saves at least this much (see doc/format.md).
 constexpr size_t CHUNK_FILE_ALIGN = 4096;
 
 // The chunk file of one work item and direction. Valid after chunk_file_init;
@@ -44,6 +46,10 @@ struct ChunkFile {
   // successful chunk_file_write: 1 when that call stored the chunk, 0 when
   // the store held it already (found on opening or on publishing).
   uint8_t created;
+  // 1 when a write found a file under the chunk's name whose size no stored
+  // chunk can have (as a power loss after an unflushed publish leaves it):
+  // publishing then replaces that file.
+  uint8_t replace;
   void* work;              // work_size bytes from page_alloc (page-aligned), or null
   uint64_t work_size;      // bytes: the chunk size of `store`
   uint32_t folder_length;  // bytes of `path` before the separator that precedes the name

@@ -199,6 +199,42 @@ TEST(ChunkFile, StoresAndReadsBack) {
   }
 }
 
+// A publish that was never flushed can leave an empty or cut file under the
+// chunk's name after a power loss. Writers used to take any file under the
+// name as the stored chunk, so every later chunk map depended on the damaged
+// file; a file whose size no stored chunk can have is now replaced.
+TEST(ChunkFile, WriterReplacesAChunkFileLeftEmptyOrCutByAPowerLoss) {
+  for (const uint64_t compression : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "compression " << compression);
+    TestStore s(65536, compression);
+    PageBuffer data(65536), back(65536);
+    fill(data.data, 65536, HALF, 3);
+    const std::vector<uint8_t> hash = hash_of(data.data, 65536);
+    const std::string path = path_of(s.store, hash);
+    ScratchPool pool;
+    const char* err = nullptr;
+    ChunkFile cf;
+    chunk_file_init(&cf);
+    ASSERT_EQ(chunk_file_write(s.store, &pool, &err, &cf, hash.data(), data.data), 0) << err;
+    chunk_file_close(&cf);
+    const uint64_t good_size = size_on_disk(path);
+    // Sizes no stored chunk has: empty, and (raw) one block short or
+    // (compressed) longer than a stream may be while shorter than a chunk.
+    for (const uint64_t damaged : {uint64_t{0}, uint64_t{65536 - 2048}}) {
+      fs::resize_file(path, damaged);
+      ASSERT_EQ(chunk_file_write(s.store, &pool, &err, &cf, hash.data(), data.data), 0) << err;
+      EXPECT_EQ(cf.created, 1) << "size " << damaged;
+      chunk_file_close(&cf);
+      EXPECT_EQ(size_on_disk(path), good_size);
+      ASSERT_EQ(chunk_file_read(s.store, &pool, &err, &cf, hash.data(), back.data), 0) << err;
+      EXPECT_EQ(std::memcmp(back.data, data.data, 65536), 0);
+      chunk_file_close(&cf);
+    }
+    EXPECT_EQ(dictionary_files(s.store).size(), 1u) << "a temporary file was left";
+    chunk_file_destroy(&cf);
+  }
+}
+
 // One object moves between stores of different chunk sizes: the work buffer
 // must follow the store (a stale smaller buffer would be overrun).
 TEST(ChunkFile, FollowsTheStoreItIsUsedWith) {

@@ -12,6 +12,7 @@
 
 struct StoreInfo;
 
+// Chunk map file layout (see doc/format.md).
 constexpr char CHUNK_MAP_MAGIC[] = "zuvo1.f\n";  // 8 bytes on disk
 constexpr size_t CHUNK_MAP_HEADER_SIZE = 64;
 constexpr size_t CHUNK_MAP_OFFSET_FILE_SIZE = 8;    // u64 little-endian

@@ -23,6 +23,7 @@ constexpr char STORE_META_FOLDER[] = ".zuvo";
 constexpr char STORE_INFO_FILE[] = "_info";
 // A store folder's full path may be at most this long, so that chunk paths fit.
 constexpr size_t STORE_PATH_MAX = 414;
+// Values that `_info` may hold (see doc/format.md).
 constexpr uint64_t STORE_CHUNK_SIZE_MIN = 4096;
 constexpr uint64_t STORE_CHUNK_SIZE_MAX = 33554432;
 constexpr uint8_t STORE_HASH_SIZE = 32;

@@ -4,7 +4,11 @@ avoidance read from the final progress line, the command's destinations and
 messages, and the safety guarantees (a chunk map destination is replaced only
 by a complete copy; damaged chunks are reported, never restored).
 
-usage: copy_test.py PATH/TO/zuvo
+usage: copy_test.py [--wine] PATH/TO/zuvo
+
+With --wine the program is the Windows executable, run under Wine: paths in
+its messages show in Windows syntax (the Linux folder /tmp/x as Z:\\tmp\\x)
+and the interrupt is Wine's translation of SIGINT into a console Ctrl-C.
 """
 import hashlib
 import os
@@ -18,12 +22,23 @@ import zlib
 from harness import check, run_tests
 
 ZUVO = None
+WINE = sys.argv[1:2] == ["--wine"]
 PROGRESS = re.compile(r"\|([#-]{40})\|\s*(\d+)% (\S+)/(\S+) (\S+)/sec (\d+):(\d\d):(\d\d) "
                       r"sr=(\S+) dr=(\S+) dw=(\S+)")
 
 
+def command(args):
+    return (["wine", ZUVO] if WINE else [ZUVO]) + args
+
+
+def shown(path):
+    """A full Linux path as the program prints it."""
+    return "Z:" + path.replace("/", "\\") if WINE else path
+
+
 def run(args, cwd):
-    proc = subprocess.run([ZUVO] + args, cwd=cwd, capture_output=True)
+    # No standard input: under Wine an inherited one costs about a second a start.
+    proc = subprocess.run(command(args), cwd=cwd, capture_output=True, stdin=subprocess.DEVNULL)
     check(proc.stderr == b"", "%r wrote to standard error: %r" % (args, proc.stderr))
     return proc.returncode, proc.stdout.decode("utf-8", "surrogateescape")
 
@@ -195,7 +210,8 @@ def test_command_lines(tmp):
     write(os.path.join(tmp, "b"), b"beta" * 1000)
     os.mkdir(os.path.join(tmp, "t"))
     text, _ = copy(["a", "t"], tmp)
-    check(text == 'copying "%s/a" to "%s/t/a"\ncopy complete\n' % (tmp, tmp), repr(text))
+    check(text == 'copying "%s" to "%s"\ncopy complete\n'
+          % (shown(tmp + "/a"), shown(tmp + "/t/a")), repr(text))
     text, _ = copy(["a", "b", "t"], tmp)
     check(read(os.path.join(tmp, "t", "b")) == b"beta" * 1000, "two into a folder")
     text, _ = copy(["a", "b", "nofolder"], tmp, 4)
@@ -214,10 +230,11 @@ def test_command_lines(tmp):
     text, _ = copy(["-x", "a", "fresh"], tmp)
     check(text.startswith('WARNING: Ignoring unknown switch "-x"\ncopying'), repr(text))
     text, _ = copy(["-xy", "a", "t"], tmp, 8)
-    check(text == 'copying "%s/-xy" to "%s/t/-xy"\nERROR: Unable to open source "%s/-xy"\n'
-          % (tmp, tmp, tmp), repr(text))
+    check(text == 'copying "%s" to "%s"\nERROR: Unable to open source "%s"\n'
+          % (shown(tmp + "/-xy"), shown(tmp + "/t/-xy"), shown(tmp + "/-xy")), repr(text))
     text, _ = copy(["-n", "a", "fresh"], tmp, 10)
-    check(text.endswith('ERROR: Unable to create destination "%s/fresh"\n' % tmp), repr(text))
+    check(text.endswith('ERROR: Unable to create destination "%s"\n' % shown(tmp + "/fresh")),
+          repr(text))
     text, _ = copy(["a", "-d"], tmp, 4)  # a trailing -d has no value
     check(text == "ERROR: Must specify destination file/folder.\n", repr(text))
     rc, out = run(["copy", "-h"], tmp)
@@ -257,11 +274,11 @@ def test_safety(tmp):
     raw[100] ^= 1
     write(victim, bytes(raw))
     text, _ = copy([os.path.join(store, "file"), os.path.join(tmp, "restore.bin")], tmp, 23)
-    check('ERROR: Hash mismatch in source chunk file "%s"\n' % victim in text, repr(text))
+    check('ERROR: Hash mismatch in source chunk file "%s"\n' % shown(victim) in text, repr(text))
     # A missing chunk file.
     os.remove(victim)
     text, _ = copy([os.path.join(store, "file"), os.path.join(tmp, "restore2.bin")], tmp, 8)
-    check('ERROR: Missing source chunk file "%s"' % victim in text, repr(text))
+    check('ERROR: Missing source chunk file "%s"' % shown(victim) in text, repr(text))
     # A damaged compressed chunk.
     zs = create_store(tmp, "z", "-z", "-i", str(k))
     write(os.path.join(tmp, "zeros"), bytes(3 * k))
@@ -275,8 +292,8 @@ def test_safety(tmp):
     # Ctrl-C during a long copy: "cancelled", exit code 2, old map untouched.
     big = os.path.join(tmp, "big")
     write(big, pattern_data(1024 * 1024, 5) * 256)
-    proc = subprocess.Popen([ZUVO, "copy", "-w", big, os.path.join(store, "file")], cwd=tmp,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    proc = subprocess.Popen(command(["copy", "-w", big, os.path.join(store, "file")]), cwd=tmp,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     first = proc.stdout.read(1)  # the copy has started talking: interrupt it
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=60)
@@ -293,9 +310,10 @@ def test_safety(tmp):
 
 def main():
     global ZUVO
-    ZUVO = os.path.abspath(sys.argv[1])
+    args = sys.argv[2:] if WINE else sys.argv[1:]
+    ZUVO = os.path.abspath(args[0])
     tests = [test_round_trips, test_duplicate_avoidance, test_command_lines, test_safety]
-    return run_tests([(t.__name__, t) for t in tests], sys.argv[2:])
+    return run_tests([(t.__name__, t) for t in tests], args[1:])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,201 @@
+"""Checks what scripts/package.sh made: the Debian package (its control
+fields, its files unpacked with dpkg -x, the unpacked executable doing a round
+trip through a store, the manual page linted and matched against the
+program's own help), `cmake --install` of the same folder, and, when a Windows
+build folder is named, the zip of zuvo.exe.
+
+usage: package_test.py BUILD_DIR [WIN_BUILD_DIR]
+Needs dpkg-deb and groff (scripts/test.sh installs groff-base)."""
+import glob
+import gzip
+import os
+import re
+import struct
+import subprocess
+import sys
+import zipfile
+
+from harness import check, run_tests
+
+BUILD = os.path.abspath(sys.argv[1])
+WIN_BUILD = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 else None
+CHUNK = 262144
+
+
+def run(args, **kw):
+    return subprocess.run(args, capture_output=True, **kw)
+
+
+def only_package(folder, pattern):
+    found = glob.glob(os.path.join(folder, "packages", pattern))
+    check(len(found) == 1, "expected one %s in %s/packages, found %r" % (pattern, folder, found))
+    return found[0]
+
+
+def deb_path():
+    return only_package(BUILD, "zuvo_*.deb")
+
+
+def unpack(tmp):
+    root = os.path.join(tmp, "root")
+    r = run(["dpkg", "-x", deb_path(), root])
+    check(r.returncode == 0, "dpkg -x failed: %s" % r.stderr.decode())
+    return root
+
+
+def test_control_fields(tmp):
+    deb = deb_path()
+    fields = {}
+    for name in ("Package", "Version", "Architecture", "Maintainer", "Depends"):
+        r = run(["dpkg-deb", "-f", deb, name])
+        check(r.returncode == 0, "dpkg-deb -f %s failed" % name)
+        fields[name] = r.stdout.decode().strip()
+    check(fields["Package"] == "zuvo", "Package: %r" % fields["Package"])
+    check(fields["Architecture"] == "amd64", "Architecture: %r" % fields["Architecture"])
+    check(fields["Maintainer"] == "The zuvo authors", "Maintainer: %r" % fields["Maintainer"])
+    check(re.search(r"(^|, )zlib1g( \(>= [^)]+\))?(,|$)", fields["Depends"]),
+          "no zlib1g in Depends: %r" % fields["Depends"])
+    expected = "zuvo_%s_amd64.deb" % fields["Version"]
+    check(os.path.basename(deb) == expected, "file name %s, expected %s" % (deb, expected))
+
+
+def test_files_under_usr(tmp):
+    root = unpack(tmp)
+    files = sorted(os.path.relpath(os.path.join(d, f), root)
+                   for d, _, fs in os.walk(root) for f in fs)
+    check(files == ["usr/bin/zuvo", "usr/share/man/man1/zuvo.1.gz"], "package files: %r" % files)
+    check(os.access(os.path.join(root, "usr/bin/zuvo"), os.X_OK), "usr/bin/zuvo not executable")
+    with open(os.path.join(root, "usr/bin/zuvo"), "rb") as f:
+        check(f.read(4) == b"\x7fELF", "usr/bin/zuvo is not an ELF executable")
+
+
+def zuvo(exe, *args):
+    r = run([exe] + list(args))
+    return r.returncode, r.stdout.decode(errors="replace")
+
+
+def last_counter(out, name):
+    """The value of counter `name` (sr, dr, dw) on the progress line's last state."""
+    values = re.findall(name + r"=([0-9.]+)([KMGT]?B)", out)
+    check(values, "no %s= in %r" % (name, out[-300:]))
+    number, unit = values[-1]
+    return float(number) * {"B": 1, "KB": 1e3, "MB": 1e6, "GB": 1e9, "TB": 1e12}[unit]
+
+
+def test_installed_binary_round_trip(tmp):
+    exe = os.path.join(unpack(tmp), "usr/bin/zuvo")
+    data = os.urandom(3 * CHUNK) + bytes(2 * CHUNK) + os.urandom(1000)
+    src = os.path.join(tmp, "disk.img")
+    with open(src, "wb") as f:
+        f.write(data)
+    store = os.path.join(tmp, "store")
+    rc, out = zuvo(exe, "create_store", "-z", store)
+    check(rc == 0 and "Store folder created successfully." in out, "create_store: %d %r" % (rc, out))
+    rc, out = zuvo(exe, "copy", src, store)
+    check(rc == 0 and "copy complete" in out, "copy in: %d %r" % (rc, out))
+    rc, out = zuvo(exe, "info", os.path.join(store, "disk.img"))
+    check(rc == 0 and "type: zuvo-file" in out and "file-size: %d" % len(data) in out
+          and "comp-type: zip" in out, "info: %r" % out)
+    dst = os.path.join(tmp, "restored.img")
+    rc, out = zuvo(exe, "copy", os.path.join(store, "disk.img"), dst)
+    check(rc == 0, "copy out: %d %r" % (rc, out))
+    with open(dst, "rb") as f:
+        check(f.read() == data, "restored file differs")
+    # Copied over an unchanged file, a restore reads and compares but writes nothing.
+    rc, out = zuvo(exe, "copy", os.path.join(store, "disk.img"), dst)
+    check(rc == 0 and last_counter(out, "dw") == 0, "second restore wrote data: %r" % out[-200:])
+    check(last_counter(out, "dr") > 0, "second restore did not compare: %r" % out[-200:])
+
+
+def man_source(root):
+    with gzip.open(os.path.join(root, "usr/share/man/man1/zuvo.1.gz"), "rt") as f:
+        return f.read()
+
+
+def test_man_page_lints_and_renders(tmp):
+    page = os.path.join(tmp, "zuvo.1")
+    source = man_source(unpack(tmp))
+    with open(page, "w") as f:
+        f.write(source)
+    # The page is written by hand: its title line must follow the project's version.
+    version = run(["dpkg-deb", "-f", deb_path(), "Version"]).stdout.decode().strip()
+    check(re.search(r'^\.TH ZUVO 1 \S+ "zuvo %s"' % re.escape(version), source, re.M),
+          "the page's .TH line does not name version %s" % version)
+    r = run(["groff", "-man", "-ww", "-z", page])
+    check(r.returncode == 0 and r.stderr == b"", "groff warnings: %s" % r.stderr.decode())
+    r = run(["groff", "-man", "-Tutf8", "-P-cbou", page])
+    check(r.returncode == 0, "groff could not render the page")
+    text = r.stdout.decode()
+    for section in ("NAME", "SYNOPSIS", "DESCRIPTION", "COMMANDS", "EXAMPLES", "EXIT STATUS",
+                    "FILES"):
+        check(re.search(r"^%s$" % section, text, re.M), "no %s section" % section)
+
+
+def help_switches(exe, command):
+    """(switch, description) pairs from `zuvo COMMAND -h`."""
+    rc, out = zuvo(exe, command, "-h")
+    check(rc == 0, "%s -h: %d" % (command, rc))
+    return re.findall(r"^  (-[a-z])(?: <[^>]+>)?  (.+?)\.?$", out, re.M)
+
+
+def man_section(source, command):
+    """The roff text of one command's subsection of COMMANDS."""
+    m = re.search(r'^\.SS "%s .*?$(.*?)(?=^\.SS |^\.SH )' % command, source, re.M | re.S)
+    check(m, "no subsection for %s" % command)
+    return m.group(1)
+
+
+def test_man_page_has_every_switch_of_the_help(tmp):
+    root = unpack(tmp)
+    exe = os.path.join(root, "usr/bin/zuvo")
+    source = man_source(root)
+    expected = {"create_store": 4, "copy": 5, "info": 0}
+    for command, count in expected.items():
+        switches = help_switches(exe, command)
+        check(len(switches) == count, "%s -h lists %r" % (command, switches))
+        section = man_section(source, command)
+        for switch, description in switches:
+            # An entry: the tag line of .TP, then text beginning with the help's own words.
+            m = re.search(r"^\.TP\n\.BI? \\%s\b.*\n(.*)$" % switch, section, re.M)
+            check(m, "%s: the page lacks the switch %s" % (command, switch))
+            check(m.group(1).startswith(description), "%s %s: the page says %r, the help %r"
+                  % (command, switch, m.group(1), description))
+
+
+def test_cmake_install(tmp):
+    prefix = os.path.join(tmp, "prefix")
+    r = run(["cmake", "--install", BUILD, "--prefix", prefix])
+    check(r.returncode == 0, "cmake --install failed: %s" % r.stderr.decode())
+    check(os.access(os.path.join(prefix, "bin/zuvo"), os.X_OK), "no bin/zuvo")
+    check(os.path.isfile(os.path.join(prefix, "share/man/man1/zuvo.1.gz")), "no zuvo.1.gz")
+    rc, out = zuvo(os.path.join(prefix, "bin/zuvo"), "version")
+    check(rc == 0 and out.strip(), "installed zuvo version: %d %r" % (rc, out))
+
+
+def test_windows_zip(tmp):
+    path = only_package(WIN_BUILD, "zuvo-*-win64.zip")
+    top = os.path.basename(path)[:-len(".zip")]
+    with zipfile.ZipFile(path) as z:
+        names = sorted(z.namelist())
+        check(names == [top + "/README.txt", top + "/zuvo.exe"], "zip holds %r" % names)
+        exe = z.read(top + "/zuvo.exe")
+    check(exe[:2] == b"MZ", "zuvo.exe has no MZ header")
+    pe = struct.unpack_from("<I", exe, 0x3C)[0]
+    check(exe[pe:pe + 4] == b"PE\0\0", "zuvo.exe has no PE header")
+    machine = struct.unpack_from("<H", exe, pe + 4)[0]
+    check(machine == 0x8664, "zuvo.exe is for machine 0x%x, not x86-64" % machine)
+
+
+TESTS = [
+    ("control_fields", test_control_fields),
+    ("files_under_usr", test_files_under_usr),
+    ("installed_binary_round_trip", test_installed_binary_round_trip),
+    ("man_page_lints_and_renders", test_man_page_lints_and_renders),
+    ("man_page_has_every_switch_of_the_help", test_man_page_has_every_switch_of_the_help),
+    ("cmake_install", test_cmake_install),
+]
+if WIN_BUILD:
+    TESTS.append(("windows_zip", test_windows_zip))
+
+if __name__ == "__main__":
+    sys.exit(run_tests(TESTS))
