@@ -43,7 +43,7 @@ for t in "${targets[@]}"; do
   else
     result="FAILED (exit $rc${artifact:+, input $artifact})"
     failed=1
-    grep -E "check failed|ERROR|SUMMARY|^    #[0-9] " "$log" | head -20 | sed 's/^/    /'
+    grep -E "check failed|ERROR|SUMMARY|^    #[0-9] " "$log" | head -12 | sed 's/^/    /'
   fi
   printf 'fuzz %-18s %10s executions  %s\n' "$t" "${execs:-?}" "$result"
 done
