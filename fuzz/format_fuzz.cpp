@@ -85,21 +85,31 @@ void setup() {
 }
 
 // False when a conversion asks for a width or precision of more than four
-// digits (up to 2^31 - 1 units of padding, which only costs time).
+// digits (up to 2^31 - 1 units of padding, which only costs time). Follows
+// the engine's order: flags, width, '.', precision; the unit after them is a
+// size or the conversion and never starts a new one.
 template <typename Unit>
 bool widths_small(const std::basic_string<Unit>& format) {
-  for (size_t i = 0; i < format.size(); i++) {
+  const size_t n = format.size();
+  auto digits_at = [&](size_t& i) {
+    size_t count = 0;
+    if (i < n && format[i] == '*') {
+      i++;
+    } else {
+      for (; i < n && format[i] >= '0' && format[i] <= '9'; i++) count++;
+    }
+    return count;
+  };
+  for (size_t i = 0; i < n; i++) {
     if (format[i] != '%') continue;
-    size_t digits = 0;
-    for (i++; i < format.size(); i++) {
+    for (i++; i < n; i++) {
       const Unit c = format[i];
-      if (c >= '0' && c <= '9') {
-        if (++digits > 4) return false;
-      } else if (c == '.') {
-        digits = 0;
-      } else if (c != '+' && c != '-' && c != ' ' && c != '#' && c != '*') {
-        break;
-      }
+      if (c != '+' && c != '-' && c != ' ' && c != '#' && c != '0') break;
+    }
+    if (digits_at(i) > 4) return false;
+    if (i < n && format[i] == '.') {
+      i++;
+      if (digits_at(i) > 4) return false;
     }
   }
   return true;
