@@ -33,6 +33,7 @@ enum : int {
   ERR_ALREADY_EXISTS = 183,
   ERR_FILENAME_EXCED_RANGE = 206,
   ERR_FILE_TOO_LARGE = 223,
+  ERR_FILE_INVALID = 1006,      // the file changed under an open handle
   ERR_IO_DEVICE = 1117,
   ERR_NOT_FOUND = 1168,         // no store on the path
   ERR_CANCELLED = 1223,

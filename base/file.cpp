@@ -10,6 +10,11 @@
 #include "base/text.h"
 #include "base/transfer.h"
 
+const FilePlatform FILE_PLATFORM_REAL = {
+    os_file_create, os_file_set_info, os_file_rename,
+    os_file_sync,   os_folder_sync,   os_file_system_sync,
+};
+
 namespace {
 
 constexpr uint32_t ACCESS_OPEN_BASE =
@@ -24,6 +29,8 @@ constexpr uint32_t ACCESS_DELETE = OS_DELETE | OS_READ_CONTROL | OS_SYNCHRONIZE 
                                    OS_FILE_READ_EA | OS_FILE_WRITE_EA;  // 0x130198
 constexpr uint32_t SHARE_ALL = OS_SHARE_READ | OS_SHARE_WRITE | OS_SHARE_DELETE;
 constexpr uint32_t ATTRIBUTES_EXISTING = OS_ATTRIBUTE_HIDDEN | OS_ATTRIBUTE_SYSTEM;  // 6
+
+const FilePlatform* g_platform = &FILE_PLATFORM_REAL;
 
 int check_path(const char* path) {
   if (path == nullptr) return ERR_OUTOFMEMORY;
@@ -95,7 +102,7 @@ FileRequest create_file_request(uint32_t mode) {
 int native_create(const NativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
                   uint32_t disposition, uint32_t options, OsHandle* out_handle,
                   uint32_t* out_information) {
-  return os_file_create(&name->name, access, share, attributes, disposition, options, out_handle,
+  return g_platform->create(&name->name, access, share, attributes, disposition, options, out_handle,
                         out_information);
 }
 
@@ -211,12 +218,13 @@ int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_rea
   size_t done = 0;
   while (done < size) {
     size_t got = 0;
-    if (read_file(h, static_cast<char*>(buffer) + done, size - done, &got) != 0 || got == 0) break;
+    rc = read_file(h, static_cast<char*>(buffer) + done, size - done, &got);
+    if (rc != 0 || got == 0) break;
     done += got;
   }
   close_handle(h);
   if (out_read) *out_read = done;
-  return 0;
+  return rc;
 }
 
 int write_whole_file(const char* path, const void* data, size_t size) {
@@ -288,17 +296,17 @@ int query_object_info(OsHandle handle, uint32_t info_class, void* buffer, uint32
 
 int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer, uint32_t size) {
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
-  return os_file_set_info(handle, info_class, buffer, size);
+  return g_platform->set_info(handle, info_class, buffer, size);
 }
 
 int sync_file_system(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
-  return os_file_system_sync(handle);
+  return g_platform->file_system_sync(handle);
 }
 
 int sync_file(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
-  return os_file_sync(handle);
+  return g_platform->file_sync(handle);
 }
 
 int sync_folder(const char* path) {
@@ -308,7 +316,7 @@ int sync_folder(const char* path) {
   NativeName name;
   rc = path_native_name(&local, path, &name);
   if (rc != 0) return rc;
-  return os_folder_sync(&name.name);
+  return g_platform->folder_sync(&name.name);
 }
 
 namespace {
@@ -361,5 +369,11 @@ int rename_file(const char* from, const char* to, bool replace) {
   rc = path_native_name(&local, from, &from_name);
   if (rc == 0) rc = path_native_name(&local, to, &to_name);
   if (rc != 0) return rc;
-  return os_file_rename(&from_name.name, &to_name.name, replace);
+  return g_platform->rename(&from_name.name, &to_name.name, replace);
+}
+
+const FilePlatform* file_platform_swap_for_test(const FilePlatform* platform) {
+  const FilePlatform* previous = g_platform;
+  g_platform = platform ? platform : &FILE_PLATFORM_REAL;
+  return previous;
 }

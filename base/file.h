@@ -72,7 +72,8 @@ FileRequest create_file_request(uint32_t mode);
 [[nodiscard]] int query_path_kind(const char* path, bool* out_is_folder);
 
 // Reads up to `size` bytes of the file at `path` into `buffer` and stores the
-// count. Returns the open's result; read errors only end the reading.
+// count (short at the end of the file). Returns 0, or the error of the open
+// or of a read.
 [[nodiscard]] int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_read);
 // Makes the file at `path` hold exactly the `size` bytes of `data` (created
 // when missing). Returns 0 or the first error.
@@ -132,3 +133,24 @@ OsHandle standard_error();
 // the call fails with 183 (and `from` stays) when `to` exists; with replace true
 // an existing `to` is replaced. Returns 0 or an error number.
 [[nodiscard]] int rename_file(const char* from, const char* to, bool replace);
+
+// The platform calls that create, change, rename and flush files, swappable
+// so that tests can count and fail them (with transfer_platform_swap_for_test
+// for the reads and writes). Every create and open, every information change
+// (end of file, position, disposition, attributes), every rename and every
+// flush made here goes through it.
+struct FilePlatform {
+  int (*create)(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                uint32_t* out_information);
+  int (*set_info)(OsHandle handle, uint32_t info_class, const void* buffer, uint32_t size);
+  int (*rename)(const OsNativeName* from, const OsNativeName* to, bool replace);
+  int (*file_sync)(OsHandle handle);
+  int (*folder_sync)(const OsNativeName* name);
+  int (*file_system_sync)(OsHandle handle);
+};
+// The real platform's calls.
+extern const FilePlatform FILE_PLATFORM_REAL;
+// FOR TESTS ONLY: makes the file layer use `platform` (null: the real one) and
+// returns the previous table. REQUIRES: no file call is running.
+const FilePlatform* file_platform_swap_for_test(const FilePlatform* platform);

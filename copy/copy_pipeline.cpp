@@ -5,6 +5,7 @@
 
 #include "base/err.h"
 #include "base/file.h"
+#include "base/folder.h"
 #include "base/path.h"
 #include "base/runtime.h"
 #include "base/text.h"
@@ -57,6 +58,9 @@ struct Driver {
   const char* text = nullptr;  // error text of the failing set-up step, in job->pool
   char* temp_path = nullptr;   // the chunk map image's temporary file
   bool dest_created = false;   // a plain destination this call created
+  int64_t source_written = 0;  // the plain source's last write time when opened
+  uint64_t source_size = 0;    // and its size then
+  bool source_noted = false;
 };
 
 int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
@@ -64,16 +68,80 @@ int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
   return rc;
 }
 
+// What a path names, asked through a handle that reads no data (opening a
+// pipe for reading would wait for a writer). False when it cannot be asked.
+bool describe_path(const char* path, FileInfo* out_info, uint8_t* out_kind) {
+  OsHandle h = OS_NO_HANDLE;
+  if (open_file(&h, path, 0) != 0) return false;
+  *out_kind = 0;
+  const bool known = query_handle_info(h, out_info) == 0 && handle_kind(h, out_kind) == 0;
+  close_handle(h);
+  return known;
+}
+
+// Refuses sources that cannot be copied: a pipe or a character device has no
+// size and no positioned reads (it would copy as empty, or wait forever), and
+// a destination that is the source itself would be cut or overwritten while
+// it is read. Paths that cannot be described are left to the opens.
+int check_paths(Driver* d) {
+  FileInfo source{};
+  uint8_t source_kind = 0;
+  if (!describe_path(d->source_path, &source, &source_kind)) return 0;
+  if (!source.folder && (source_kind & HANDLE_CLASS_MASK) != HANDLE_CLASS_DISK) {
+    return fail(d, ERR_INVALID_PARAMETER, "Source is a pipe or character device \"%s\"",
+                d->source_path);
+  }
+  FileInfo dest{};
+  uint8_t dest_kind = 0;
+  if (!describe_path(d->dest_path, &dest, &dest_kind)) return 0;
+  const bool has_id = (source.file_id[0] | source.file_id[1]) != 0;
+  if (!source.folder && has_id && source.volume_serial == dest.volume_serial &&
+      source.file_id[0] == dest.file_id[0] && source.file_id[1] == dest.file_id[1]) {
+    return fail(d, ERR_INVALID_PARAMETER, "Source and destination are the same file \"%s\"",
+                d->dest_path);
+  }
+  return 0;
+}
+
+// Whether the plain source still has the size and write time it had when it
+// was opened (the first call notes the time). Chunks of a file rewritten
+// while it is read would form a map of data the file never held.
+bool source_unchanged(Driver* d) {
+  OsFileBasicInfo basic{};
+  uint64_t size = 0;
+  if (query_file_info(d->job->source.handle, OS_FILE_BASIC_INFO, &basic, sizeof basic,
+                      nullptr) != 0 ||
+      file_size(d->job->source.handle, &size) != 0) {
+    return true;  // cannot tell: the reads themselves caught what they could
+  }
+  if (!d->source_noted) {
+    d->source_noted = true;
+    d->source_written = basic.last_write_time;
+    d->source_size = size;
+  }
+  return size == d->source_size && basic.last_write_time == d->source_written;
+}
+
 int open_source(Driver* d) {
   CopyJob* job = d->job;
-  if (chunk_map_open(&job->source.map, &job->pool, nullptr, d->source_path) == 0) {
+  const char* map_text = nullptr;
+  const int map_rc = chunk_map_open(&job->source.map, &job->pool, &map_text, d->source_path);
+  if (map_rc == 0) {
     job->total = job->source.map->file_size;
     return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
   }
   int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  // Only a file that is not a chunk map is copied as plain data: one that
+  // could not be opened or read as a map may be one, and copying its bytes
+  // would hand over the map in place of the file it describes.
+  if (map_rc != ERR_UNKNOWN_REVISION) {
+    d->text = map_text;
+    return map_rc;
+  }
   rc = file_size(job->source.handle, &job->total);
   if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  (void)source_unchanged(d);  // notes the write time
   return 0;
 }
 
@@ -186,7 +254,11 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
     const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
     if (n == 0 || job_error(job)) {
       if (job->in_flight.load() == 0) return;
-      sleep_ms(DRAIN_POLL_MS);
+      // Woken by the next item to finish; the time-out covers a finish that
+      // set the signal just before this reset.
+      signal_reset(&job->item_free);
+      if (job->in_flight.load() == 0) return;
+      (void)signal_wait(&job->item_free, nullptr, DRAIN_POLL_MS);
       continue;
     }
     if (cancel && signal_is_set(cancel)) {
@@ -248,14 +320,19 @@ int finish_map(Driver* d) {
 
 int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   CopyJob* job = d->job;
-  int rc = open_source(d);
+  int rc = check_paths(d);
   if (rc) return rc;
-  if (store_locate(&job->dest.store, &job->pool, nullptr, d->dest_path) == 0) {
+  rc = open_source(d);
+  if (rc) return rc;
+  rc = store_locate(&job->dest.store, &job->pool, &d->text, d->dest_path);
+  if (rc != 0 && rc != ERR_NOT_FOUND) return rc;  // a store that cannot be read
+  if (rc == 0) {
     rc = chunk_map_new(&job->dest.map, &job->pool, &d->text, job->dest.store, job->total,
                        d->dest_path);
     if (rc) return rc;
     rc = open_map_destination(d);
   } else {
+    d->text = nullptr;
     rc = open_plain_destination(d);
   }
   if (rc) return rc;
@@ -267,6 +344,10 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   if (job->error) {
     d->text = job->error_text;
     return job->error;
+  }
+  if (job->source.handle != OS_NO_HANDLE && !source_unchanged(d)) {
+    return fail(d, ERR_FILE_INVALID, "Source file changed during the copy \"%s\"",
+                d->source_path);
   }
   return job->dest.map ? finish_map(d) : 0;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file.h"
 #include "base/test_folder.h"
 #include "base/transfer.h"
 #include "hash/chunk_hash.h"
@@ -179,6 +180,90 @@ TEST(CopyPipeline, ShortSourceReadFailsWith38) {
   // A real shrink between the size check and the reads, through a plain copy.
   write_all(s.tmp.at("short.bin"), random_bytes(1000, 1));
   EXPECT_EQ(s.copy(s.tmp.at("short.bin"), s.tmp.at("plain.out")), 0);
+}
+
+int failing_plain_read(OsHandle, void*, uint32_t, uint32_t* out_count) {
+  *out_count = 0;
+  return g_fail_error;
+}
+
+// Fails the opens for data of names ending in g_denied_suffix with 5 (the
+// copy's first look at its paths reads no data and is let through).
+std::string g_denied_suffix;
+int denying_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                   uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                   uint32_t* out_information) {
+  std::string text;
+  if (name->bytes) {
+    text = name->bytes;
+  } else {
+    for (const char16_t* u = name->units; *u; ++u) text += static_cast<char>(*u);
+  }
+  if ((access & (OS_FILE_READ_DATA | OS_FILE_WRITE_DATA)) != 0 &&
+      text.ends_with(g_denied_suffix) && g_calls.fetch_add(1) < g_fail_after) {
+    *out_handle = OS_NO_HANDLE;
+    if (out_information) *out_information = 0;
+    return 5;
+  }
+  return os_file_create(name, access, share, attributes, disposition, options, out_handle,
+                        out_information);
+}
+
+struct FileFaults {
+  FilePlatform table = FILE_PLATFORM_REAL;
+  const FilePlatform* previous;
+  FileFaults() {
+    table.create = denying_create;
+    previous = file_platform_swap_for_test(&table);
+  }
+  ~FileFaults() { file_platform_swap_for_test(previous); }
+};
+
+// Regression: a chunk map source that could not be opened or read whole as a
+// map was copied as plain data, so a restore "succeeded" with the map file's
+// own bytes and a store-to-store copy stored them as the file.
+TEST(CopyPipeline, SourceMapThatCannotBeReadFailsTheCopy) {
+  CopyScene s;
+  const std::string out = s.tmp.at("out.bin");
+  const std::string other = s.store + "/other.bin";
+  for (int error : {38, 112, 1117}) {
+    g_fail_error = error;
+    TransferPlatform t = TRANSFER_PLATFORM_REAL;
+    t.plain_read = failing_plain_read;
+    {
+      Faults f(t);
+      EXPECT_EQ(s.copy(s.map, out), error == 1117 ? 1117 : 38) << error;
+      EXPECT_EQ(s.copy(s.map, other), error == 1117 ? 1117 : 38) << error;
+    }
+    EXPECT_EQ(s.last_text, "Unable to read file \"" + native_path(s.map) + "\"");
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(other));
+  }
+  g_fail_error = 112;
+  // Only the first open, the one as a chunk map, is refused.
+  g_denied_suffix = "file.bin";
+  g_calls = 0;
+  g_fail_after = 1;
+  {
+    FileFaults f;
+    EXPECT_EQ(s.copy(s.map, out), 5);
+  }
+  EXPECT_FALSE(fs::exists(out));
+}
+
+// Regression: a destination store whose description could not be read was
+// taken for no store, and the copy wrote plain data over its chunk map.
+TEST(CopyPipeline, UnreadableDestinationStoreKeepsTheMap) {
+  CopyScene s;
+  g_denied_suffix = "_info";
+  g_calls = 0;
+  g_fail_after = 1000;
+  {
+    FileFaults f;
+    EXPECT_EQ(s.copy(s.source, s.map), 5);
+  }
+  EXPECT_EQ(s.last_text, "Unable to read file \"" + native_path(s.store + "/.zuvo/_info") + "\"");
+  EXPECT_EQ(read_all(s.map), s.old_map);
 }
 
 TEST(CopyPipeline, ChunkSizeMismatchFailsBeforeAnyChunk) {

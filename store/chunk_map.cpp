@@ -50,6 +50,13 @@ int chunk_map_read(ChunkMap** out_map, ScratchPool* pool, const char** out_err, 
   unsigned char header[CHUNK_MAP_HEADER_SIZE] = {0};
   size_t got = 0;
   int rc = read_file(file, header, sizeof header, &got);
+  if (rc == 0 && got < sizeof header) {
+    // Only a file that really is that short is not a chunk map; a read that
+    // stopped early must not make a map pass for plain data.
+    uint64_t size = 0;
+    rc = file_size(file, &size);
+    if (rc == 0 && size > got) rc = ERR_HANDLE_EOF;
+  }
   if (rc) return err_set(pool, out_err, rc, "Unable to read file \"%s\"", path);
   if (std::memcmp(header, CHUNK_MAP_MAGIC, 8) != 0) {
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Not in zuvo format \"%s\"", path);

@@ -121,6 +121,13 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
   return store_hand_out(store, out_store);
 }
 
+// Whether `folder` holds a metadata folder.
+bool store_meta_present(ScratchPool* pool, const char* folder) {
+  const char* meta = path_join(pool, folder, STORE_META_FOLDER);
+  bool is_folder = false;
+  return meta && query_path_kind(meta, &is_folder) == 0 && is_folder;
+}
+
 }  // namespace
 
 bool is_power_of_two(uint64_t value) { return (value & (value - 1)) == 0; }
@@ -168,6 +175,13 @@ int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   unsigned char image[STORE_INFO_SIZE] = {0};
   size_t read = 0;
   int rc = read_whole_file(info, image, sizeof image, &read);
+  if (rc == 0 && read < sizeof image) {
+    // A description that is really this short is in another format; one that
+    // could not be read whole is not, and must not be taken for one.
+    FileInfo file{};
+    rc = query_path_info(info, &file);
+    if (rc == 0 && file.size > read) rc = ERR_HANDLE_EOF;
+  }
   if (rc) return err_set(pool, out_err, rc, "Unable to read file \"%s\"", info);
   if (std::memcmp(image, STORE_INFO_MAGIC, 8) != 0) {
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Store not in zuvo format \"%s\"", info);
@@ -200,7 +214,14 @@ int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   if (!p) return err_set(pool, out_err, ERR_INVALID_NAME, "Invalid file name \"%s\"", path);
   size_t last = text_len(p);
   for (;;) {
-    if (store_open(out_store, &local, nullptr, p) == 0) return 0;
+    const char* text = nullptr;
+    const int rc = store_open(out_store, &local, &text, p);
+    if (rc == 0) return 0;
+    // A store whose description is there but unreadable must not be taken
+    // for no store: a copy would then write a plain file over its chunk map.
+    if (rc != ERR_UNKNOWN_REVISION && rc != ERR_PATH_NOT_FOUND && store_meta_present(&local, p)) {
+      return err_set(pool, out_err, rc, "%s", text);
+    }
     size_t root = 0;
     size_t name = 0;
     if (path_split(p, &root, nullptr, &name) != 0 || name == last) break;

@@ -54,8 +54,11 @@ struct StoreInfo {
 // Opens the store whose store folder is `folder`, validating `_info`.
 [[nodiscard]] int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                              const char* folder);
-// Opens the store whose folder is `path` or the nearest folder above it.
-// Returns 1168 when there is none.
+// Opens the store whose folder is `path` or the nearest folder above it. A
+// folder whose description is not in a format this program reads is passed
+// over; one whose metadata folder is there but whose description cannot be
+// opened or read ends the search with that error and its text. Returns 1168
+// when there is no store.
 [[nodiscard]] int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                                const char* path);
 // Drops one reference; the last frees the record. Null is ignored. Thread-safe.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file.h"
 #include "base/test_folder.h"
 #include "base/transfer.h"
 
@@ -187,6 +188,63 @@ TEST(Store, LocateWalksUpAndStops) {
   write_all(inner + "/.zuvo/_info", info);
   ASSERT_EQ(store_locate(&store, &pool, nullptr, (inner + "/f").c_str()), 0);
   EXPECT_EQ(store->chunk_size, 4096u);
+  store_release(store);
+}
+
+// Platform doubles: an open of any "_info" fails with 5; every plain read
+// fails with g_read_error, moving nothing.
+bool names_info(const OsNativeName* name) {
+  if (name->bytes) return std::string(name->bytes).ends_with("_info");
+  const std::u16string units(name->units);
+  return units.ends_with(u"_info");
+}
+int info_denied_create(const OsNativeName* name, uint32_t access, uint32_t share,
+                       uint32_t attributes, uint32_t disposition, uint32_t options,
+                       OsHandle* out_handle, uint32_t* out_information) {
+  if (names_info(name)) {
+    *out_handle = OS_NO_HANDLE;
+    if (out_information) *out_information = 0;
+    return 5;
+  }
+  return os_file_create(name, access, share, attributes, disposition, options, out_handle,
+                        out_information);
+}
+int g_read_error = 0;
+int failing_read(OsHandle, void*, uint32_t, uint32_t* out_count) {
+  *out_count = 0;
+  return g_read_error;
+}
+
+// Regression: a store whose description could not be opened or read whole
+// was passed over as if there were no store, so that a copy into it wrote
+// plain data over its chunk map.
+TEST(Store, UnreadableDescriptionEndsTheSearch) {
+  TestFolder tmp;
+  ScratchPool pool;
+  const std::string s = tmp.at("s");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 1, 1), 0);
+  const std::string info = native_path(s + "/.zuvo/_info");
+  StoreInfo* store = nullptr;
+  const char* err = nullptr;
+  FilePlatform denied = FILE_PLATFORM_REAL;
+  denied.create = info_denied_create;
+  const FilePlatform* previous_file = file_platform_swap_for_test(&denied);
+  EXPECT_EQ(store_locate(&store, &pool, &err, (s + "/file").c_str()), 5);
+  EXPECT_EQ(std::string(err), "Unable to read file \"" + info + "\"");
+  file_platform_swap_for_test(previous_file);
+
+  TransferPlatform reads = TRANSFER_PLATFORM_REAL;
+  reads.plain_read = failing_read;
+  const TransferPlatform* previous = transfer_platform_swap_for_test(&reads);
+  for (int error : {1117, 38, 112}) {
+    g_read_error = error;
+    // The engine ends a read at 38 and 112 with a short count: still unread.
+    EXPECT_EQ(store_locate(&store, &pool, &err, (s + "/file").c_str()), error == 1117 ? 1117 : 38);
+    EXPECT_EQ(store, nullptr);
+  }
+  transfer_platform_swap_for_test(previous);
+  // Without the faults the same store is found.
+  ASSERT_EQ(store_locate(&store, &pool, nullptr, (s + "/file").c_str()), 0);
   store_release(store);
 }
 

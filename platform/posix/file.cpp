@@ -1,7 +1,8 @@
 // Opening, creating and closing files and folders on POSIX: the native access,
-// disposition and options values are mapped onto open/openat flags and mkdir;
-// share modes have no POSIX counterpart and are not enforced.
+// disposition and options values are mapped onto open/openat flags and mkdir.
+// Share modes are enforced among writers only, through advisory locks.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,7 +65,6 @@ int create_folder_node(const char* path, uint32_t disposition, uint32_t* info) {
 int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
                    uint32_t disposition, uint32_t options, OsHandle* out_handle,
                    uint32_t* out_information) {
-  (void)share;
   uint32_t info_local = 0;
   uint32_t* info = out_information ? out_information : &info_local;
   *out_handle = OS_NO_HANDLE;
@@ -117,7 +117,7 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
     // Open what is there first, so that the result can tell opened from
     // created; a name that appears between the two attempts is opened.
     for (int attempt = 0; fd < 0; ++attempt) {
-      fd = open_retry(path, flags | (truncates ? O_TRUNC : 0), 0);
+      fd = open_retry(path, flags, 0);  // truncated below, once the file is ours
       if (fd >= 0) {
         *info = disposition == OS_DISPOSITION_SUPERSEDE ? OS_CREATE_SUPERSEDED
                 : truncates                             ? OS_CREATE_OVERWRITTEN
@@ -132,6 +132,27 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
       }
       if (errno != EEXIST) return posix_error_for_path(errno, path);
     }
+  }
+
+  // A writer that denies write sharing holds an exclusive lock and one that
+  // shares writing a shared lock, so two writers that exclude each other
+  // fail as the native share check fails them (two copies into one plain
+  // file would otherwise interleave their chunks). Readers take no lock.
+  if (writes || appends) {
+    const int how = ((share & OS_SHARE_WRITE) ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    if (posix_retry([&] { return flock(fd, how); }) != 0 && errno == EWOULDBLOCK) {
+      close(fd);
+      *info = 0;
+      return ERR_SHARING_VIOLATION;
+    }
+  }
+  struct stat opened;
+  if (truncates && *info != OS_CREATE_CREATED && fstat(fd, &opened) == 0 &&
+      S_ISREG(opened.st_mode) && posix_retry([&] { return ftruncate(fd, 0); }) != 0) {
+    const int err = errno;
+    close(fd);
+    *info = 0;
+    return posix_error_from_errno(err);
   }
 
   if (options & OS_OPTION_NON_DIRECTORY) {
