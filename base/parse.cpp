@@ -46,7 +46,10 @@ int64_t parse_value(const char* text, size_t max_length, unsigned* out_flags) {
     const size_t trimmed = n - i;
     for (const Keyword& k : KEYWORDS) {
       if (k.first != first) continue;
-      const bool hit = k.word ? text_begins_nocase(s + i, k.word) == 0 : trimmed == 1;
+      // A keyword must lie inside the bound: the bytes after it may not exist.
+      const size_t word = text_len(k.word);
+      const bool hit = k.word ? trimmed >= word && text_compare_nocase(s + i, word, k.word, word) == 0
+                              : trimmed == 1;
       if (hit) {
         if (out_flags) *out_flags = k.flag;
         return k.value;

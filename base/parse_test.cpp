@@ -62,4 +62,17 @@ TEST(ParseValue, MaxLengthBoundsTheNumber) {
   EXPECT_EQ(parse_value("42", SIZE_MAX, nullptr), 42);
 }
 
+// Bug: keywords were matched against the text past max_length, so "yes" cut
+// to "ye" read as yes, and a text without a terminator was read beyond its end.
+TEST(ParseValue, KeywordStaysInsideMaxLength) {
+  const char unterminated[3] = {'y', 'e', 's'};
+  unsigned flags = 0xDEAD;
+  EXPECT_EQ(parse_value(unterminated, 2, &flags), 0);
+  EXPECT_EQ(flags, 0u);
+  EXPECT_EQ(parse_value(unterminated, 3, &flags), 1);
+  EXPECT_EQ(flags, PARSE_YES_NO);
+  EXPECT_EQ(parse_value("disabled", 7, &flags), 0);
+  EXPECT_EQ(flags, PARSE_ENABLE_DISABLE);
+}
+
 }  // namespace

@@ -35,6 +35,16 @@ void put(char* buffer, size_t capacity, size_t* position, char c) {
 
 }  // namespace
 
+// True when `folder` is a full path: absolute and, in Windows forms, with a
+// drive or network root (a bare "\x" still depends on the current drive).
+static bool is_full_folder(const char* folder, const PathSyntax* s, size_t* out_root) {
+  size_t root = 0;
+  bool absolute = false;
+  if (folder == nullptr || path_split(folder, &root, &absolute, nullptr, s) != 0) return false;
+  if (out_root) *out_root = root;
+  return absolute && (root > 0 || !s->windows_forms);
+}
+
 int path_split(const char* path, size_t* out_root_length, bool* out_absolute,
                size_t* out_name_start, const PathSyntax* syntax) {
   const PathSyntax* s = syntax_or_default(syntax);
@@ -126,9 +136,12 @@ size_t path_normalize_into(const char* path, size_t root_length, bool absolute, 
           size_t p = out;
           while (p > floor && buffer[p - 1] != sep) --p;
           out = p > floor ? p - 1 : floor;
+        } else {
+          // Past the capacity the output cannot be looked back at. The climb
+          // may go above the start, so it is counted as a "..\" group: the
+          // length stays an upper bound for the second pass.
+          ++unresolved;
         }
-        // Past the capacity the output cannot be looked back at: the length
-        // stays an upper bound for the second pass.
       }
       continue;
     }
@@ -151,6 +164,19 @@ size_t path_normalize_into(const char* path, size_t root_length, bool absolute, 
       }
     }
     out += extra;
+  }
+  if (s->windows_forms && root_length == 0 && !absolute && unresolved == 0 && out >= 2) {
+    // A relative path whose first name looks like a drive ("a:x") would read
+    // as drive-relative once ".\" in front of it is dropped, so it keeps one.
+    // Without the first two bytes at hand the length counts it anyway.
+    if (capacity < 2 || (is_letter(buffer[0]) && buffer[1] == ':')) {
+      if (out + 2 <= capacity) {
+        memmove(buffer + 2, buffer, out);
+        buffer[0] = '.';
+        buffer[1] = sep;
+      }
+      out += 2;
+    }
   }
   if (out == 0) put(buffer, capacity, &out, '.');
   if (n > 0 && is_sep(s, path[n - 1])) {
@@ -187,25 +213,15 @@ char* path_full(Allocator* pool, const char* base, const char* path, const PathS
   ScratchPool local;
   const char* folder = nullptr;
   if (base != nullptr) {
-    const char* normal = path_normalize(&local, base, s);
-    if (normal == nullptr) return nullptr;
-    bool base_absolute = false;
-    if (path_split(normal, nullptr, &base_absolute, nullptr, s) != 0) return nullptr;
-    if (base_absolute) {
-      folder = normal;
-    } else if (!text_is_empty(normal) && strcmp(normal, ".") != 0) {
-      const char* current = s->current_folder(&local);
-      if (current == nullptr) return nullptr;
-      folder = path_join(&local, current, normal, s);
-    }
+    // The base is made full first, so that a relative, root-relative or
+    // drive-relative base is taken where it points.
+    folder = path_full(&local, nullptr, base, s);
+    if (folder == nullptr) return nullptr;
+  } else {
+    folder = s->current_folder(&local);
   }
-  if (folder == nullptr) folder = s->current_folder(&local);
-  if (folder == nullptr) return nullptr;
   size_t folder_root = 0;
-  bool folder_absolute = false;
-  if (path_split(folder, &folder_root, &folder_absolute, nullptr, s) != 0 || !folder_absolute) {
-    return nullptr;
-  }
+  if (!is_full_folder(folder, s, &folder_root)) return nullptr;
 
   const char* rest = path;
   if (root == 0 && absolute) {
@@ -216,8 +232,10 @@ char* path_full(Allocator* pool, const char* base, const char* path, const PathS
     // Drive-relative: the base folder when it is on that drive, else the
     // drive's own current folder, else the bare drive.
     if (!(folder_root == 2 && text_compare_folded(folder, 2, path, 2) == 0)) {
+      // The drive's folder comes from the environment: anything but a full
+      // path there counts as none.
       folder = s->drive_current_folder(&local, path[0]);
-      if (folder == nullptr) folder = pool_copy_text(&local, path, 2);
+      if (!is_full_folder(folder, s, nullptr)) folder = pool_copy_text(&local, path, 2);
     }
     rest = path + 2;
   }

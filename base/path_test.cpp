@@ -239,6 +239,73 @@ std::string utf8_of(const char16_t* units, size_t count) {
   return out;
 }
 
+// Bug: a root-relative or drive-relative base was used as it stood, so the
+// "full" path came out as "\s\f" or "C:\w\E:s\f".
+TEST(PathFull, RelativeBasesAreMadeFullFirst) {
+  struct Case {
+    const char* base;
+    const char* path;
+    const char* want;
+  } cases[] = {
+      {"\\s", "f", "C:\\s\\f"},
+      {"E:s", "f", "E:\\e\\s\\f"},
+      {"F:", "f", "F:\\f"},
+      {"\\", "", "C:\\"},
+  };
+  for (const Case& c : cases) {
+    ScratchPool pool;
+    EXPECT_EQ(text_of(path_full(&pool, c.base, c.path, &WIN)), c.want) << c.base;
+  }
+}
+
+char* rootless_current(Allocator* pool) { return pool_copy_text(pool, "\\w"); }
+char* relative_drive(Allocator* pool, char) { return pool_copy_text(pool, "e"); }
+
+// Bug: a current folder without a drive, or a drive folder from the
+// environment that is not a full path, gave relative "full" paths ("x", "e\t").
+TEST(PathFull, FoldersThatAreNotFullAreRefused) {
+  const PathSyntax rootless = {'\\', true, rootless_current, no_drive};
+  const PathSyntax bad_drive = {'\\', true, windows_current, relative_drive};
+  ScratchPool pool;
+  EXPECT_EQ(path_full(&pool, nullptr, "\\x", &rootless), nullptr);
+  EXPECT_EQ(path_full(&pool, nullptr, "x", &rootless), nullptr);
+  EXPECT_EQ(text_of(path_full(&pool, nullptr, "E:t", &bad_drive)), "E:\\t");
+}
+
+// Bug: past the capacity, climbs were dropped, so the length returned for
+// "abcd\...." (whose normal form is "..\..") was 4, not an upper bound.
+TEST(PathNormalize, LengthPastTheCapacityIsAnUpperBound) {
+  const char* path = "abcd\\....";
+  const size_t exact = path_normalize_into(path, 0, false, nullptr, 0, &WIN);
+  EXPECT_GE(exact, 5u);
+  std::string out(exact, '\0');
+  const size_t again = path_normalize_into(path, 0, false, out.data(), exact, &WIN);
+  EXPECT_EQ(out.substr(0, again), "..\\..");
+}
+
+// Bug: ".\a:x" normalised to "a:x", which then read as drive-relative, so a
+// second normalisation changed it again.
+TEST(PathNormalize, DriveLikeFirstNameKeepsItsDot) {
+  struct Case {
+    const char* path;
+    const char* want;
+  } cases[] = {
+      {".\\a:x", ".\\a:x"},
+      {"./a:.", ".\\a:."},
+      {"q\\..\\b:", ".\\b:"},
+      {"..\\a:x", "..\\a:x"},
+      {"ab:c", "ab:c"},
+  };
+  for (const Case& c : cases) {
+    ScratchPool pool;
+    const char* once = path_normalize(&pool, c.path, &WIN);
+    EXPECT_EQ(text_of(once), c.want) << c.path;
+    EXPECT_EQ(text_of(path_normalize(&pool, once, &WIN)), text_of(once)) << c.path;
+  }
+  ScratchPool pool;
+  EXPECT_EQ(text_of(path_normalize(&pool, "./a:x", &PSX)), "a:x");
+}
+
 TEST(PathNativeName, WindowsForms) {
   struct Case {
     const char* path;

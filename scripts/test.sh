@@ -20,6 +20,9 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$root/build-tsan/tests/u
 echo "== Windows executable, tested under Wine"
 bash "$root/scripts/windows.sh"
 
+echo "== Fuzz targets, 5 seconds each from the seed corpus"
+bash "$root/scripts/fuzz.sh" 5
+
 echo "== Packages: the .deb unpacked and run, the manual page, the Windows zip"
 bash "$root/scripts/deps.sh" groff-base
 bash "$root/scripts/package.sh"
