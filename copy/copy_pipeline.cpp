@@ -246,18 +246,25 @@ CopyWorkItem* pop_free_item(CopyJob* job) {
 
 void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context) {
   uint64_t pos = 0;
+  uint64_t shown = UINT64_MAX;  // the done count of the last progress call
+  auto report = [&] {
+    if (!progress) return;
+    shown = load(job->done);
+    progress(context, job->total, shown, load(job->sr), load(job->dr), load(job->dw));
+  };
   for (;;) {
-    if (progress) {
-      progress(context, job->total, load(job->done), load(job->sr), load(job->dr),
-               load(job->dw));
-    }
+    report();
     const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
     if (n == 0 || job_error(job)) {
-      if (job->in_flight.load() == 0) return;
       // Woken by the next item to finish; the time-out covers a finish that
       // set the signal just before this reset.
       signal_reset(&job->item_free);
-      if (job->in_flight.load() == 0) return;
+      if (job->in_flight.load() == 0) {
+        // The last items may have finished after the report above: the
+        // final line must show what was done.
+        if (load(job->done) != shown) report();
+        return;
+      }
       (void)signal_wait(&job->item_free, nullptr, DRAIN_POLL_MS);
       continue;
     }

@@ -19,7 +19,7 @@ import subprocess
 import sys
 import zlib
 
-from harness import check, run_tests
+from harness import check, read, run_tests, write
 
 ZUVO = None
 WINE = sys.argv[1:2] == ["--wine"]
@@ -84,17 +84,6 @@ def copy(args, cwd, code=0):
     text, last = split_output(out)
     check(rc == code, "copy %r exited %d (expected %d): %r" % (args, rc, code, out))
     return text, last
-
-
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def create_store(tmp, name, *switches):

@@ -14,6 +14,20 @@ def check(cond, what):
         raise Failure(what)
 
 
+def write(path, data):
+    """Writes `data` to `path`, making the folders on the way."""
+    folder = os.path.dirname(path)
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def run_tests(tests, only=()):
     """Runs each (name, function(tmp)) in a temporary folder; returns the exit code."""
     passed = failed = 0

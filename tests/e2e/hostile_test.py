@@ -17,7 +17,7 @@ import sys
 import threading
 import time
 
-from harness import check, run_tests
+from harness import check, read, run_tests, write
 
 ZUVO = None
 TIMEOUT = 60
@@ -40,16 +40,6 @@ def run(args, cwd, limit_memory=None, timeout=TIMEOUT):
 def lines(out):
     """The output without progress redraws."""
     return [l for l in out.split(b"\n") if not l.startswith(b"|") and b"\b" not in l]
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def create_store(tmp, path, *switches):
