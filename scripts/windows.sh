@@ -60,6 +60,8 @@ cmake --build "$build" -j 2
 
 echo "== Windows tests under Wine"
 rc=0
-(cd "$build" && ctest --output-on-failure -j 2) || rc=$?
+# A test run again once: under a loaded machine Wine now and then fails to
+# start a program at all (a failure in 0.01 s with no output).
+(cd "$build" && ctest --output-on-failure -j 2 --repeat until-pass:2) || rc=$?
 echo "Windows leg: $(( $(date +%s) - started )) s"
 exit $rc
