@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when missing,
-# and any further packages named as arguments.
-# usage: scripts/deps.sh [package...]
+# and any further packages named as arguments. --no-recommends leaves out the
+# recommended packages (Wine's recommendations are large and unneeded here).
+# usage: scripts/deps.sh [--no-recommends] [package...]
 set -euo pipefail
+options=()
+if [ "${1:-}" = --no-recommends ]; then options=(--no-install-recommends); shift; fi
 pkgs=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev python3 "$@")
 missing=()
 for p in "${pkgs[@]}"; do
@@ -12,5 +15,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
 fi

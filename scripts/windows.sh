@@ -10,19 +10,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-win
 started=$(date +%s)
 
-pkgs=(cmake ninja-build python3 googletest g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-      wine64 wine)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+bash "$root/scripts/deps.sh" --no-recommends googletest g++-mingw-w64-x86-64-posix \
+  libz-mingw-w64-dev wine64 wine
 
 # Headless Wine: no debug chatter, no .NET or HTML engine prompts.
 export WINEPREFIX=$build/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

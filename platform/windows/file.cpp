@@ -24,16 +24,12 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     g_error_mode_set.store(true, std::memory_order_relaxed);
   }
-  UNICODE_STRING object_name;
-  object_name.Length = name->length;
-  object_name.MaximumLength = name->maximum_length;
-  object_name.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name->units));
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &object_name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  WinObjectName object;
+  win_object_name(name, &object);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  const NTSTATUS status = NtCreateFile(&handle, access, &object, &io, nullptr, attributes, share,
-                                       disposition, options, nullptr, 0);
+  const NTSTATUS status = NtCreateFile(&handle, access, &object.object, &io, nullptr, attributes,
+                                       share, disposition, options, nullptr, 0);
   if (!NT_SUCCESS(status)) return win_error_from_status(status);
   *out_handle = win_os_handle(handle);
   if (out_information) *out_information = static_cast<uint32_t>(io.Information);

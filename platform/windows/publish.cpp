@@ -29,14 +29,10 @@ bool usable(const OsNativeName* name) {
 
 // Opens `name` with `access`; the object itself when it is a link.
 NTSTATUS open_native(const OsNativeName* name, ACCESS_MASK access, ULONG options, HANDLE* out) {
-  UNICODE_STRING object_name;
-  object_name.Length = name->length;
-  object_name.MaximumLength = name->maximum_length;
-  object_name.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name->units));
-  OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &object_name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  WinObjectName object;
+  win_object_name(name, &object);
   IO_STATUS_BLOCK io{};
-  return NtCreateFile(out, access | SYNCHRONIZE, &object, &io, nullptr, 0,
+  return NtCreateFile(out, access | SYNCHRONIZE, &object.object, &io, nullptr, 0,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                       options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
 }

@@ -46,6 +46,20 @@ NTSTATUS NTAPI NtFreeVirtualMemory(HANDLE process, PVOID* base, PSIZE_T size, UL
 inline HANDLE win_handle(OsHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 inline OsHandle win_os_handle(HANDLE handle) { return reinterpret_cast<OsHandle>(handle); }
 
+// The counted name and object attributes (case-insensitive) of a native name,
+// ready for NtCreateFile. The attributes point into the record itself, so it
+// is filled in place and never copied. REQUIRES: `name` outlives its use.
+struct WinObjectName {
+  UNICODE_STRING name;
+  OBJECT_ATTRIBUTES object;
+};
+inline void win_object_name(const OsNativeName* name, WinObjectName* out) {
+  out->name.Length = name->length;
+  out->name.MaximumLength = name->maximum_length;
+  out->name.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(name->units));
+  InitializeObjectAttributes(&out->object, &out->name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+}
+
 // Translates a native status into the Windows error number the program
 // speaks (0 for success and for informational statuses).
 int win_error_from_status(NTSTATUS status);
