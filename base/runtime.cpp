@@ -188,6 +188,18 @@ uint64_t tick_extend(TickExtender* x) {
   }
 }
 
+void spin_pause(uint32_t* rounds) {
+  constexpr uint32_t SPINS = 64;  // about a microsecond before giving up the processor
+  if (*rounds < SPINS) {
+    ++*rounds;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+    return;
+  }
+  os_yield();
+}
+
 void sleep_ms(int32_t ms) {
   const auto u = static_cast<uint32_t>(ms);
   os_sleep_ms(u >= 0x7FFFFFFFu ? OS_WAIT_INFINITE : u, true);

@@ -125,6 +125,13 @@ uint64_t tick_extend(TickExtender* x);
 // unsigned, so also -1) sleep without limit.
 void sleep_ms(int32_t ms);
 
+// One step of a wait for another thread that is only a few instructions from
+// done (a callback about to clear its field, a creator about to store a
+// handle): spins at first, then yields the processor. It never sleeps for a
+// fixed time, so the waiter goes on as soon as the other side has finished.
+// `rounds` starts at 0 and belongs to the waiting loop.
+void spin_pause(uint32_t* rounds);
+
 // Prints "FATAL: <file>:<line> <message>" (the file cut after its last '/') to
 // standard output, stops in an attached debugger and ends the process with
 // exit code 255. Never returns.

@@ -92,10 +92,7 @@ bool semaphore_wait(Semaphore* s, Signal* cancel, int32_t timeout_ms) {
   }
   (void)wait_block_wait(&w.wait, timeout_ms, true);
   if (cancel && !signal_remove_observer(cancel, &w.on_cancel)) {
-    while (std::atomic_ref<void (*)(SignalObserver*)>(w.on_cancel.callback)
-               .load(std::memory_order_acquire) != nullptr) {
-      sleep_ms(10);
-    }
+    signal_observer_await(&w.on_cancel);
   }
   lock_acquire(&s->lock);
   const bool taken = w.posted != 0;

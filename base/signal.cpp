@@ -109,10 +109,6 @@ void create_table() {
   if (created) (void)os_exit_handler_add(signal_exit_handler);
 }
 
-// Waits until an observer callback that could not be unlinked has finished.
-void await_callback(SignalObserver* o) {
-  while (callback_of(o).load(std::memory_order_acquire) != nullptr) sleep_ms(10);
-}
 
 struct SignalWaitState {
   WaitBlock wait;
@@ -184,8 +180,10 @@ bool signal_wait(Signal* s, Signal* cancel, int32_t timeout_ms) {
     on_cancel(&st.on_cancel);
   }
   (void)wait_block_wait(&st.wait, timeout_ms, true);
-  if (!signal_remove_observer(s, &st.on_signal)) await_callback(&st.on_signal);
-  if (cancel && !signal_remove_observer(cancel, &st.on_cancel)) await_callback(&st.on_cancel);
+  if (!signal_remove_observer(s, &st.on_signal)) signal_observer_await(&st.on_signal);
+  if (cancel && !signal_remove_observer(cancel, &st.on_cancel)) {
+    signal_observer_await(&st.on_cancel);
+  }
   return std::atomic_ref<uint8_t>(st.notified).load(std::memory_order_acquire) != 0;
 }
 
@@ -204,10 +202,17 @@ void event_node_disarm(EventNode* node, Signal* s) {
     return;
   }
   if (armed.load(std::memory_order_relaxed) == 0) return;
-  while (fired.load(std::memory_order_acquire) == 0) sleep_ms(10);
+  // Detached by a notification whose callback is about to set the event.
+  for (uint32_t rounds = 0; fired.load(std::memory_order_acquire) == 0;) spin_pause(&rounds);
   os_event_clear(node->event);
   armed.store(0, std::memory_order_relaxed);
   fired.store(0, std::memory_order_relaxed);
+}
+
+void signal_observer_await(SignalObserver* o) {
+  for (uint32_t rounds = 0; callback_of(o).load(std::memory_order_acquire) != nullptr;) {
+    spin_pause(&rounds);
+  }
 }
 
 OsHandle event_node_handle(EventNode* node) { return node ? node->event : OS_NO_HANDLE; }

@@ -65,6 +65,10 @@ inline bool signal_add_observer(Signal* s, void (*callback)(SignalObserver*),
 inline bool signal_remove_observer(Signal* s, SignalObserver* observer) {
   return signal_ops(s)->remove_observer(s, observer);
 }
+// Waits, without sleeping, until the callback of an observer that
+// signal_remove_observer could no longer unlink has cleared its field, after
+// which the observer's storage may end.
+void signal_observer_await(SignalObserver* observer);
 // Returns the flag.
 inline bool signal_is_set(Signal* s) { return signal_ops(s)->is_set(s); }
 

@@ -1,5 +1,7 @@
 #include "base/signal.h"
 
+#include "base/semaphore.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -134,6 +136,56 @@ TEST(Signal, EventNodeArmFiresOnSetAndDisarmClears) {
   event_node_recycle(node);
   event_node_arm(nullptr, &s);
   EXPECT_EQ(event_node_handle(nullptr), OS_NO_HANDLE);
+}
+
+// A hand-over between threads must wake the waiter as soon as the other side
+// is done; a wait that slept a fixed time while its wake-up was already on the
+// way would show up here as a sleep. Ping-pong through signals (each waiter
+// with a cancel signal linked too) and through semaphores, then cancels that
+// race the posts.
+TEST(Signal, HandOversBetweenThreadsNeverSleep) {
+  constexpr int ROUNDS = 3000;
+  Signal ping{}, pong{}, cancel{};
+  Semaphore to_b{}, to_a{};
+  const uint64_t sleeps_before = os_sleep_count();
+  std::thread b([&] {
+    for (int i = 0; i < ROUNDS; ++i) {
+      while (!signal_wait(&ping, &cancel, -1)) {
+      }
+      signal_reset(&ping);
+      signal_set(&pong);
+    }
+    for (int i = 0; i < ROUNDS; ++i) {
+      ASSERT_TRUE(semaphore_wait(&to_b, &cancel, -1));
+      semaphore_post(&to_a);
+    }
+    for (int i = 0; i < ROUNDS / 10; ++i) {
+      ASSERT_TRUE(semaphore_wait(&to_b, nullptr, -1));
+      signal_set(&cancel);
+      semaphore_post(&to_a);
+    }
+  });
+  for (int i = 0; i < ROUNDS; ++i) {
+    signal_set(&ping);
+    while (!signal_wait(&pong, &cancel, -1)) {
+    }
+    signal_reset(&pong);
+  }
+  for (int i = 0; i < ROUNDS; ++i) {
+    semaphore_post(&to_b);
+    ASSERT_TRUE(semaphore_wait(&to_a, &cancel, -1));
+  }
+  for (int i = 0; i < ROUNDS / 10; ++i) {
+    signal_reset(&cancel);
+    semaphore_post(&to_b);
+    // Either the post or the cancel ends this wait; a cancelled wait leaves
+    // the unit for the next one.
+    if (!semaphore_wait(&to_a, &cancel, -1)) {
+      ASSERT_TRUE(semaphore_wait(&to_a, nullptr, -1));
+    }
+  }
+  b.join();
+  EXPECT_EQ(os_sleep_count() - sleeps_before, 0u);
 }
 
 }  // namespace

@@ -121,7 +121,7 @@ void threads_reap_all() {
     rb->threads = r->next;
     rb->thread_count -= 1;
     lock_release(&rb->threads_lock);
-    for (;;) {
+    for (uint32_t rounds = 0;;) {
       if (handle_of(r).load(std::memory_order_acquire) != OS_NO_HANDLE) {
         join_record(rb, r);
         break;
@@ -130,8 +130,8 @@ void threads_reap_all() {
         page_free(r, sizeof(ThreadRecord));
         break;
       }
-      // Its creator has not stored the handle yet.
-      sleep_ms(5);
+      // Its creator is about to store the handle.
+      spin_pause(&rounds);
     }
     lock_acquire(&rb->threads_lock);
     rb->finished_count -= 1;

@@ -32,7 +32,8 @@ bool wait_polling(WaitBlock* block, bool unlimited, uint64_t deadline) {
       if (now >= deadline) {
         int32_t expected = -1;
         if (state.compare_exchange_strong(expected, 0, std::memory_order_acq_rel)) return false;
-        while (!signaller_done(block)) os_sleep_ms(1, false);
+        // A signaller counted the signal and is about to mark the block.
+        for (uint32_t rounds = 0; !signaller_done(block);) spin_pause(&rounds);
         return true;
       }
       if (deadline - now < nap) nap = static_cast<uint32_t>(deadline - now);

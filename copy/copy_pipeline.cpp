@@ -18,14 +18,14 @@
 
 namespace {
 
+constexpr int32_t DRAIN_REDRAW_MS = 50;
+
 // Open modes.
 constexpr uint32_t MODE_SOURCE = 0x0403;        // read, asynchronous
 constexpr uint32_t MODE_DEST_UNBUFFERED = 0x0600;
 constexpr uint32_t MODE_DEST_BUFFERED = 0x0400;
 constexpr uint32_t MODE_READ_WRITE = 0x000F;
 constexpr uint32_t MODE_MAP_FILE = 0;
-
-constexpr int32_t DRAIN_POLL_MS = 50;
 
 // Plain destinations are written through the page cache: measured here,
 // buffered writes ran about twice as fast as unbuffered ones (plain copies
@@ -244,6 +244,14 @@ CopyWorkItem* pop_free_item(CopyJob* job) {
   return item;
 }
 
+int free_items(CopyJob* job) {
+  int count = 0;
+  rlock_acquire(&job->lock);
+  for (CopyWorkItem* item = job->free_list; item; item = item->next) ++count;
+  rlock_release(&job->lock);
+  return count;
+}
+
 void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context) {
   uint64_t pos = 0;
   uint64_t shown = UINT64_MAX;  // the done count of the last progress call
@@ -256,17 +264,21 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
     report();
     const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
     if (n == 0 || job_error(job)) {
-      // Woken by the next item to finish; the time-out covers a finish that
-      // set the signal just before this reset.
+      // An item still out is pushed back after this reset, under the lock,
+      // and sets the signal then: the wait below cannot miss it.
       signal_reset(&job->item_free);
-      if (job->in_flight.load() == 0) {
-        // The last items may have finished after the report above: the
-        // final line must show what was done.
-        if (load(job->done) != shown) report();
-        return;
+      if (free_items(job) < COPY_WORK_ITEMS) {
+        // The time-out only keeps the progress line's clock moving.
+        (void)signal_wait(&job->item_free, nullptr, DRAIN_REDRAW_MS);
+        continue;
       }
-      (void)signal_wait(&job->item_free, nullptr, DRAIN_POLL_MS);
-      continue;
+      // Every item is back; their workers are a few instructions from their
+      // last touch of the job.
+      for (uint32_t rounds = 0; job->in_flight.load() != 0;) spin_pause(&rounds);
+      // The last items may have finished after the report above: the final
+      // line must show what was done.
+      if (load(job->done) != shown) report();
+      return;
     }
     if (cancel && signal_is_set(cancel)) {
       job_fail(job, ERR_CANCELLED, "cancelled");

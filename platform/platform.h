@@ -392,6 +392,12 @@ uint64_t os_tick_ms();
 // Sleeps `ms` milliseconds (OS_WAIT_INFINITE: without limit). An alertable
 // sleep may end early where the system has queued procedure calls.
 void os_sleep_ms(uint32_t ms, bool alertable);
+// Gives the rest of the calling thread's time slice to any ready thread and
+// returns at once when there is none: for waits of a few instructions.
+void os_yield();
+// How many times os_sleep_ms has been entered in this process; tests use it
+// to show that a hand-over between threads never slept. Thread-safe.
+uint64_t os_sleep_count();
 // The calling thread's id: never 0, unique among the living threads, and
 // cheap enough to read on every lock acquisition (no system call once known).
 uint64_t os_thread_id();

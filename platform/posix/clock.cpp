@@ -1,9 +1,11 @@
 // The monotonic millisecond clock, sleeps and the thread id.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -13,7 +15,16 @@ uint64_t os_tick_ms() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
+namespace {
+std::atomic<uint64_t> g_sleeps{0};
+}  // namespace
+
+uint64_t os_sleep_count() { return g_sleeps.load(std::memory_order_relaxed); }
+
+void os_yield() { sched_yield(); }
+
 void os_sleep_ms(uint32_t ms, bool /*alertable*/) {
+  g_sleeps.fetch_add(1, std::memory_order_relaxed);
   if (ms == OS_WAIT_INFINITE) {
     for (;;) {
       timespec forever{1000000, 0};
