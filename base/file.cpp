@@ -96,6 +96,7 @@ FileRequest create_file_request(uint32_t mode) {
   if (mode & OPEN_ASYNC) r.options &= ~OS_OPTION_SYNCHRONOUS;
   if (mode & OPEN_UNBUFFERED) r.options |= OS_OPTION_NO_BUFFERING;
   if (mode & OPEN_REPARSE_POINT) r.options |= OS_OPTION_OPEN_REPARSE_POINT;
+  if (mode & OPEN_UNSEEN_NAME) r.options |= OS_OPTION_UNSEEN_NAME;
   return r;
 }
 
@@ -338,6 +339,7 @@ int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder, 
   if (rc != 0) return rc;
   // Truncation would make the create open a taken name instead of failing.
   mode &= ~uint32_t{OPEN_TRUNCATE};
+  mode |= OPEN_UNSEEN_NAME;
   const uint64_t process = os_process_id();
   const uint64_t thread = os_thread_id();
   for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {

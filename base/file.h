@@ -26,6 +26,7 @@ enum : uint32_t {
   OPEN_EXECUTE = 0x0800,           // execute access
   OPEN_REPARSE_POINT = 0x1000,     // a link itself rather than its target
   OPEN_APPEND = 0x2000,            // append-only data access
+  OPEN_UNSEEN_NAME = 0x4000,       // create: a fresh name no other program knows
 };
 
 // The native values of one create call.

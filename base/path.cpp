@@ -261,10 +261,47 @@ char* drive_current_folder(Allocator* pool, char letter) {
   return pool_copy_text(pool, buffer, length);
 }
 
+namespace {
+
+// Whether `path` is a full path that normalising would give back unchanged:
+// a root ("/" or "C:\\"), then names separated by single separators, none of
+// them "." or "..", none ending in a dot or a space where such ends are cut,
+// and no separator at the end. Chunk and temporary file paths, built from a
+// store's normalised path, are all of this form, so that opening one does not
+// normalise it again.
+bool already_normal_full(const char* path, const PathSyntax* s) {
+  size_t at;
+  if (!s->windows_forms) {
+    if (path[0] != '/') return false;
+    at = 1;
+  } else {
+    if (!is_letter(path[0]) || path[1] != ':' || path[2] != '\\') return false;
+    at = 3;
+  }
+  size_t start = at;
+  for (;; ++at) {
+    const char c = path[at];
+    if (c != 0 && c != s->separator) {
+      if (s->windows_forms && (c == '/' || c == ':')) return false;
+      continue;
+    }
+    const size_t n = at - start;
+    if (n == 0) return false;  // doubled or trailing separator
+    if (path[start] == '.' && (n == 1 || (n == 2 && path[start + 1] == '.'))) return false;
+    if (s->windows_forms && (path[at - 1] == '.' || path[at - 1] == ' ')) return false;
+    if (c == 0) return true;
+    start = at + 1;
+  }
+}
+
+}  // namespace
+
 int path_native_name(Allocator* pool, const char* path, NativeName* out, const PathSyntax* syntax) {
   const PathSyntax* s = syntax_or_default(syntax);
   memset(out, 0, sizeof *out);
-  const char* full = path_full(pool, nullptr, path, s);
+  const char* full = path != nullptr && already_normal_full(path, s)
+                         ? path
+                         : path_full(pool, nullptr, path, s);
   if (text_is_empty(full)) return ERR_INVALID_NAME;
   if (!s->windows_forms) {
     out->name.bytes = full;

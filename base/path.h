@@ -78,6 +78,7 @@ struct NativeName {
 // Fills `out` with the native name of the full path of `path`: on Windows the
 // "\??\", "\??\UNC\" or "\" forms in UTF-16, on POSIX the full path's bytes.
 // Returns 0, 123 for an invalid path or a name over 32767 units, or 14 when
-// the pool fails. The name lives in `pool`.
+// the pool fails. The name lives in `pool`; on POSIX a path that is full and
+// normal already is used as it stands, so the name may point into `path`.
 [[nodiscard]] int path_native_name(Allocator* pool, const char* path, NativeName* out,
                                    const PathSyntax* syntax = nullptr);

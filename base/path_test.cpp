@@ -356,6 +356,33 @@ TEST(PathNativeName, PosixIsTheFullPathsBytes) {
   EXPECT_STREQ(n.name.bytes, "/a/\xFF\xFE");
 }
 
+// A path taken as it stands (already full and normal) must name what the
+// normalised path names, in both syntaxes.
+TEST(PathNativeName, PathsTakenAsTheyStandMatchTheirNormalForm) {
+  const char* paths[] = {
+      "/", "/a", "/a/b/.zuvo/0f/0fab", "/a//b", "/a/./b", "/a/../b", "/a/b/", "/a/.x/..y",
+      "/a/b.", "/a/b ", "C:\\", "C:\\a", "C:\\a\\.zuvo\\0f\\0fab", "C:\\a\\\\b",
+      "C:\\a\\..\\b", "C:\\a\\.\\b", "C:\\a\\", "C:\\a.", "C:\\a \\b", "C:\\a/b",
+      "C:\\a:s", "C:\\...\\b", "C:\\.x\\..y",
+  };
+  for (const PathSyntax* syntax : {&PSX, &WIN}) {
+    for (const char* path : paths) {
+      ScratchPool pool;
+      NativeName direct, normal;
+      const int rc = path_native_name(&pool, path, &direct, syntax);
+      const char* full = path_full(&pool, nullptr, path, syntax);
+      ASSERT_EQ(rc, path_native_name(&pool, full, &normal, syntax)) << path;
+      if (rc != 0) continue;
+      if (syntax == &PSX) {
+        EXPECT_STREQ(direct.name.bytes, normal.name.bytes) << path;
+      } else {
+        EXPECT_EQ(utf8_of(direct.units, direct.unit_count),
+                  utf8_of(normal.units, normal.unit_count)) << path;
+      }
+    }
+  }
+}
+
 TEST(PathCurrentFolder, IsAbsoluteInTheBuildsSyntax) {
   ScratchPool pool;
   const char* cwd = current_folder(&pool);

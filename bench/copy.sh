@@ -1,93 +1,137 @@
 #!/usr/bin/env bash
-# Measures `zuvo copy` on generated data in the page cache, beside the tools
-# that bound it, all in the same run: openssl's SHA-512 (one process and two),
-# sha512sum and cp. Each figure is the median of several runs.
+# Measures `zuvo copy` on generated data and, in the same run and on the same
+# file system, the limit that bounds each case: openssl's SHA-512 on two cores,
+# dd with O_DIRECT, cp, and zlib level 9 on one core. Every figure is the median
+# of several rounds; each round takes every case and every limit in turn, so
+# that all of them see the same load on a shared machine.
 # usage: bench/copy.sh [SIZE_MB] [RUNS]   (defaults 1024 and 5)
+#        bench/copy.sh --make random|mixed BYTES FILE   (only writes a data set)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-size_mb=${1:-1024}
-runs=${2:-5}
-bash "$root/scripts/deps.sh"
-for tool in openssl /usr/bin/time; do
-  command -v "$tool" >/dev/null || apt-get install -y -qq "$(basename "$tool")" >/dev/null
-done
-bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DZUVO_BENCH=ON -DZUVO_TESTS=OFF
-zuvo=$root/build-bench/zuvo
-work=$(mktemp -d "${TMPDIR:-/tmp}/zuvo_copy_bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-bytes=$((size_mb * 1024 * 1024))
 
 # random: incompressible, no repeats. mixed: a quarter repeated chunks, a
 # quarter compressible text, half random.
-head -c "$bytes" /dev/urandom >random.bin
-python3 - "$bytes" <<'PY'
+make_data() {  # name bytes file
+  if [ "$1" = random ]; then head -c "$2" /dev/urandom >"$3"; return; fi
+  python3 - "$2" "$3" <<'PY'
 import os, sys
 size = int(sys.argv[1]); k = 262144
 rep = os.urandom(k); words = b"backup image chunk store zuvo data block sector "
 text = (words * (k // len(words) + 1))[:k]
-with open("mixed.bin", "wb") as f:
+with open(sys.argv[2], "wb") as f:
     written = 0
     while written < size:
         i = written // k
         piece = rep if i % 4 == 0 else text[:k - (i % 7)] + bytes(i % 7) if i % 4 == 1 else os.urandom(k)
         f.write(piece[:size - written]); written += len(piece[:size - written])
 PY
-cat random.bin mixed.bin >/dev/null
+}
+if [ "${1:-}" = --make ]; then make_data "$2" "$3" "$4"; exit; fi
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+size_mb=${1:-1024}
+runs=${2:-5}
+bash "$root/scripts/deps.sh" openssl time
+bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DZUVO_BENCH=ON -DZUVO_TESTS=OFF
+zuvo=$root/build-bench/zuvo
+work=$(mktemp -d "${TMPDIR:-/tmp}/zuvo_copy_bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+bytes=$((size_mb * 1024 * 1024))
+# Nothing is deleted between timed runs (see below), so the space must be there.
+need_kb=$((size_mb * 1024 * (10 * runs + 2)))
+avail_kb=$(df -Pk "$work" | awk 'NR == 2 {print $4}')
+[ "$avail_kb" -ge "$need_kb" ] || { echo "needs $((need_kb >> 20)) GiB free in $work" >&2; exit 1; }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-# seconds for one command, run with its set-up excluded
-timed() { local s e; s=$(date +%s%N); "$@" >/dev/null; e=$(date +%s%N); echo "scale=6; ($e - $s) / 1000000000" | bc; }
-rate_of() { echo "scale=1; $bytes / 1000000 / $1" | bc; }
+declare -A rates
 peak_kb=0
-note_peak() {
-  local kb
-  kb=$( { /usr/bin/time -v "$@" >/dev/null; } 2>&1 | awk -F: '/Maximum resident/ { gsub(/ /, "", $2); print $2 }')
-  [ "$kb" -gt "$peak_kb" ] && peak_kb=$kb
-  return 0
+add() { rates[$1]+="$2 "; }
+# Times one command into MB/s of the data size. The page cache is written back
+# first: otherwise a previous run's writing competes with this one, and a copy
+# into a store, which flushes the file system, would flush it too.
+timed() {  # key command...
+  local key=$1 s e u sy kb; shift
+  sync
+  s=$(date +%s%N)
+  /usr/bin/time -f '%U %S %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; exit 1; }
+  e=$(date +%s%N)
+  read -r u sy kb <"$work/time"
+  add "$key" "$(awk -v b="$bytes" -v ns=$((e - s)) 'BEGIN {printf "%.1f", b * 1000 / ns}')"
+  add "$key:cpu" "$(awk -v c="$u" -v d="$sy" -v ns=$((e - s)) 'BEGIN {printf "%.2f", (c + d) * 1e9 / ns}')"
+  if [ "$1" = "$zuvo" ] && [ "$kb" -gt "$peak_kb" ]; then peak_kb=$kb; fi
 }
-command -v bc >/dev/null || apt-get install -y -qq bc >/dev/null
-
-declare -A results
-measure() {  # name setup-command run-command...
-  local name=$1 setup=$2; shift 2
-  local times=()
-  for ((r = 1; r <= runs; r++)); do
-    eval "$setup"
-    times+=("$(timed "$@")")
-  done
-  results[$name]=$(printf '%s\n' "${times[@]}" | median)
-}
-
-for data in random mixed; do
-  measure "$data:ingest" "rm -rf s; $zuvo create_store s >/dev/null" "$zuvo" copy $data.bin s
-  measure "$data:ingest-z" "rm -rf z; $zuvo create_store -z z >/dev/null" "$zuvo" copy $data.bin z
-  measure "$data:re-ingest" "rm -f s/again" "$zuvo" copy $data.bin s/again
-  measure "$data:restore" "rm -f out.bin" "$zuvo" copy s/$data.bin out.bin
-  measure "$data:restore-same" ":" "$zuvo" copy s/$data.bin out.bin
-  measure "$data:plain" "rm -f plain.bin" "$zuvo" copy $data.bin plain.bin
-  note_peak "$zuvo" copy $data.bin s/peak.bin
-  note_peak "$zuvo" copy s/$data.bin peak.out
-  rm -f s/peak.bin peak.out
-done
-measure "ref:cp" "rm -f cp.bin" cp random.bin cp.bin
-measure "ref:sha512sum" ":" sha512sum random.bin
-ossl() {
+ossl() {  # openssl reports thousands of bytes per second ("123456.78k")
   openssl speed -evp sha512 -bytes 262144 -seconds 3 "$@" 2>/dev/null |
     awk '/^sha512/ { v = $NF; sub(/k$/, "", v); printf "%.1f\n", v * 1000 / 1000000 }'
 }
-openssl1=$(for ((r = 1; r <= 3; r++)); do ossl; done | median)
-openssl2=$(for ((r = 1; r <= 3; r++)); do ossl -multi 2; done | median)
+# One core deflating the data in chunks as a compressing store does (level 9,
+# raw deflate); only the compression is timed.
+zlib9() {
+  python3 - "$1" <<'PY'
+import sys, time, zlib
+k = 262144; busy = 0.0; n = 0
+with open(sys.argv[1], "rb") as f:
+    while piece := f.read(k):
+        start = time.perf_counter()
+        c = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
+        c.compress(piece); c.flush()
+        busy += time.perf_counter() - start; n += len(piece)
+print(f"{n / 1e6 / busy:.1f}")
+PY
+}
 
-echo
-echo "zuvo copy, ${size_mb} MiB in the page cache, median of $runs runs ($(nproc) cores)"
-printf '%-26s %10s %12s %12s\n' "case" "MB/s" "x openssl2" "x cp"
-cp_rate=$(rate_of "${results[ref:cp]}")
-for key in random:ingest random:ingest-z random:re-ingest random:restore random:restore-same random:plain \
-           mixed:ingest mixed:ingest-z mixed:re-ingest mixed:restore mixed:restore-same mixed:plain \
-           ref:sha512sum ref:cp; do
-  r=$(rate_of "${results[$key]}")
-  printf '%-26s %10s %12s %12s\n' "$key" "$r" "$(echo "scale=2; $r / $openssl2" | bc)" "$(echo "scale=2; $r / $cp_rate" | bc)"
+for data in random mixed; do
+  dir=$work/$data
+  mkdir "$dir" && cd "$dir"
+  make_data "$data" "$bytes" data.bin
+  cat data.bin >/dev/null
+  # Deleting many files makes ext4 slow to create new ones for minutes after,
+  # so every round writes to fresh names and the stores stay until the end.
+  for ((r = 1; r <= runs; r++)); do
+    "$zuvo" create_store "s$r" >/dev/null
+    timed "$data:ingest" "$zuvo" copy data.bin "s$r"
+    timed "$data:dwrite" dd if=data.bin of="w$r" bs=256K oflag=direct
+    timed "$data:re-ingest" "$zuvo" copy data.bin "s$r/again"
+    timed "$data:restore" "$zuvo" copy "s$r/data.bin" "o$r"
+    timed "$data:dread" dd if="w$r" of=/dev/null bs=256K iflag=direct
+    timed "$data:restore-same" "$zuvo" copy "s$r/data.bin" "o$r"
+    "$zuvo" create_store "t$r" >/dev/null
+    timed "$data:store-to-store" "$zuvo" copy "s$r/data.bin" "t$r"
+    timed "$data:plain" "$zuvo" copy data.bin "p$r"
+    timed "$data:cp" cp data.bin "c$r"
+    "$zuvo" create_store -z "z$r" >/dev/null
+    timed "$data:ingest-z" "$zuvo" copy data.bin "z$r"
+    add "$data:zlib9" "$(zlib9 data.bin)"
+    add "$data:hash2" "$(ossl -multi 2)"
+  done
+  # The big plain files make room for the next data set; the stores stay.
+  rm -f w* o* p* c*
 done
-printf '%-26s %10s\n' "ref:openssl sha512 x1" "$openssl1" "ref:openssl sha512 -multi 2" "$openssl2"
+
+# shellcheck disable=SC2086  # a list of numbers, split on purpose
+med() { printf '%s\n' ${rates[$1]} | median; }
+min() { awk -v a="${lim[$1]}" -v b="${lim[$2]}" 'BEGIN {print (a < b) ? a : b}'; }
+echo
+echo "zuvo copy, ${size_mb} MiB, median of $runs runs ($(nproc) cores, $(df -PT "$work" | awk 'NR == 2 {print $2}') at $work)"
+printf '%-22s %9s %9s  %-25s %6s %7s\n' case MB/s limit "limit is" ratio target
+for data in random mixed; do
+  declare -A lim=(
+    [hash2]=$(med "$data:hash2") [dwrite]=$(med "$data:dwrite") [dread]=$(med "$data:dread")
+    [cp]=$(med "$data:cp") [zlib2]=$(awk -v z="$(med "$data:zlib9")" 'BEGIN {printf "%.1f", 2 * z}'))
+  while read -r name target limit what; do
+    r=$(med "$data:$name")
+    printf '%-22s %9s %9s  %-25s %6.2f %7s\n' "$data:$name" "$r" "$limit" "$what" \
+      "$(awk -v r="$r" -v l="$limit" 'BEGIN {print r / l}')" "$target"
+  done <<EOF
+ingest 0.7 $(min hash2 dwrite) min(sha512x2,O_DIRECT-wr)
+re-ingest 0.8 ${lim[hash2]} sha512x2
+restore 0.7 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
+restore-same 0.8 ${lim[hash2]} sha512x2
+store-to-store 0.7 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
+plain 0.8 ${lim[cp]} cp
+ingest-z 0.9 ${lim[zlib2]} 2x(zlib-9,1-core)
+EOF
+  echo "  limits: sha512x2 ${lim[hash2]}, O_DIRECT write ${lim[dwrite]}, O_DIRECT read ${lim[dread]}," \
+    "cp ${lim[cp]}, zlib-9 1 core $(med "$data:zlib9") MB/s;" \
+    "ingest CPU/wall $(med "$data:ingest:cpu")"
+done
 echo "peak resident memory of a copy: $((peak_kb / 1024)) MiB"

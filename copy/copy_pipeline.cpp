@@ -359,6 +359,10 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   if (rc) return rc;
   rc = prepare_items(d);
   if (rc) return rc;
+  // Classified once here: the workers only read these bytes.
+  for (CopyEndpoint* e : {&job->source, &job->dest}) {
+    if (e->handle != OS_NO_HANDLE && !e->map) (void)handle_kind(e->handle, &e->kind);
+  }
   run_loop(job, cancel, progress, context);
   if (job->error) {
     d->text = job->error_text;

@@ -37,7 +37,7 @@ struct CopyEndpoint {
   StoreInfo* store;     // null for a plain file
   ChunkMap* map;        // null for a plain file
   OsHandle handle;      // plain source or destination; the temporary map file; -1 when none
-  uint8_t kind;         // handle-kind cache of `handle`
+  uint8_t kind;         // handle-kind cache of `handle`, set before the workers start
 };
 
 struct CopyJob;

@@ -48,12 +48,16 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
   const uint64_t o = item->offset;
   const uint64_t n = item->length;
   uint8_t hash[CHUNK_HASH_SIZE] = {0};
+  // The driver classified both handles before the first chunk; each worker
+  // works on its own copy of the kind bytes, which transfers may update.
+  uint8_t source_kind = job->source.kind;
+  uint8_t dest_kind = job->dest.kind;
 
   // Source stage.
   if (job->source.map) {
     chunk_map_get_hash(job->source.map, o, hash);
   } else {
-    const int rc = read_exact_at(job->source.handle, &job->source.kind, o, item->data, n);
+    const int rc = read_exact_at(job->source.handle, &source_kind, o, item->data, n);
     if (rc) {
       r->error = err_set(pool, &r->text, rc, "Read failed from source file");
       return;
@@ -71,7 +75,7 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
       return;  // the store holds this chunk already
     }
   } else if (job->options & COPY_AVOID_DUPLICATES) {
-    if (read_exact_at(job->dest.handle, &job->dest.kind, o, item->compare, n) == 0) {
+    if (read_exact_at(job->dest.handle, &dest_kind, o, item->compare, n) == 0) {
       r->dr = n;
       std::memset(item->compare + n, 0, k - n);
       bool same;
@@ -103,7 +107,7 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
   const uint64_t pad = (SECTOR - n % SECTOR) % SECTOR;
   std::memset(item->data + n, 0, pad);
   size_t written = 0;
-  int rc = write_file_at(job->dest.handle, &job->dest.kind, o, item->data, n + pad, &written);
+  int rc = write_file_at(job->dest.handle, &dest_kind, o, item->data, n + pad, &written);
   if (rc == 0 && written < n + pad) rc = ERR_DISK_FULL;
   // Only the file's last chunk can be short: cut its padding off again.
   if (rc == 0 && pad) rc = set_file_end(job->dest.handle, o + n);

@@ -81,9 +81,12 @@ void progress_update(void* context, uint64_t total, uint64_t done, uint64_t sr, 
                      uint64_t dw) {
   auto* line = static_cast<ProgressLine*>(context);
   const OsHandle out = standard_output();
+  const uint64_t now = tick_ms();
+  // The terminal is asked for its width only when a line is due: the copy
+  // calls this before every chunk it hands out.
+  if (line->start != 0 && done < total && now - line->last_draw < REDRAW_MS) return;
   char text[361];
-  const size_t n = progress_render(line, tick_ms(), terminal_width(out), total, done, sr, dr,
-                                   dw, text);
+  const size_t n = progress_render(line, now, terminal_width(out), total, done, sr, dr, dw, text);
   if (n == 0) return;
   size_t written = 0;
   (void)write_file(out, text, n, &written);

@@ -105,6 +105,9 @@ enum : uint32_t {
   OS_OPTION_SYNCHRONOUS = 0x20,  // synchronous, non-alertable
   OS_OPTION_NON_DIRECTORY = 0x40,
   OS_OPTION_OPEN_REPARSE_POINT = 0x200000,  // the link itself, not its target
+  // Ours, never passed to the system: the name is one no other program knows
+  // (a fresh temporary name), so a create needs no lock against other writers.
+  OS_OPTION_UNSEEN_NAME = 0x01000000,
 };
 // What a create call did (its information result).
 enum : uint32_t {

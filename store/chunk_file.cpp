@@ -79,7 +79,7 @@ int open_temp(ChunkFile* cf) {
   }
   std::memcpy(cf->temp_path, temp, n + 1);
   cf->handle = h;
-  cf->kind = 0;
+  cf->kind = cf->store_kind;
   return 0;
 }
 
@@ -164,6 +164,7 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
       cf->work = nullptr;
       cf->work_size = 0;
       cf->store = nullptr;
+      cf->store_kind = 0;
     }
     std::memcpy(cf->hash, hash, CHUNK_FILE_HASH_SIZE);
     if (chunk_file_path(store, hash, cf->path, sizeof cf->path, &cf->folder_length) == 0) {
@@ -195,7 +196,7 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
   // A chunk under its own name is complete: readers use it, writers skip it.
   int rc = open_file(&cf->handle, cf->path, MODE_READ);
   if (rc == 0) {
-    cf->kind = 0;
+    cf->kind = cf->store_kind;
     if (!for_write || stored_size_plausible(store, cf->handle)) return 0;
     // Published but never flushed before a power loss: an empty or cut file
     // under the name. Skipping it would make new chunk maps depend on it.
@@ -228,11 +229,13 @@ int chunk_file_read(const StoreInfo* store, ScratchPool* pool, const char** out_
   }
   if (size >= k) {
     rc = read_exact_at(cf->handle, &cf->kind, 0, out_data, k);
+    cf->store_kind = cf->kind;
     if (rc != 0) return fail(pool, out_err, rc, TEXT_READ, cf->path);
     return 0;
   }
   // Smaller than a chunk: a deflate stream, read whole into the work buffer.
   rc = read_exact_at(cf->handle, &cf->kind, 0, cf->work, size);
+  cf->store_kind = cf->kind;
   if (rc != 0) return fail(pool, out_err, rc, TEXT_READ, cf->path);
   size_t produced = 0;
   rc = chunk_uncompress(cf->work, size, out_data, k, &produced);
@@ -264,6 +267,7 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
     }
   }
   rc = write_all(cf, out, length);
+  cf->store_kind = cf->kind;
   if (rc == 0 && true_length != length) rc = set_file_end(cf->handle, true_length);
   if (rc != 0) {
     discard_temp(cf);

@@ -41,6 +41,9 @@ struct ChunkFile {
   char path[CHUNK_FILE_PATH_SIZE];     // the chunk file's full path, UTF-8, terminated
   OsHandle handle;                     // the open chunk or pending temporary file, -1 when none
   uint8_t kind;  // handle-kind cache byte for `handle` (0: not classified yet)
+  // The kind of the chunk files of `store`, learnt from the first one moved:
+  // they are all files of one folder tree, opened the same way.
+  uint8_t store_kind;
   // After chunk_file_open for writing: 1 when the caller must write the chunk
   // (a temporary file is pending), 0 when the store holds it already. After a
   // successful chunk_file_write: 1 when that call stored the chunk, 0 when

@@ -138,7 +138,8 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   // shares writing a shared lock, so two writers that exclude each other
   // fail as the native share check fails them (two copies into one plain
   // file would otherwise interleave their chunks). Readers take no lock.
-  if (writes || appends) {
+  const bool unseen = *info == OS_CREATE_CREATED && (options & OS_OPTION_UNSEEN_NAME);
+  if ((writes || appends) && !unseen) {
     const int how = ((share & OS_SHARE_WRITE) ? LOCK_SH : LOCK_EX) | LOCK_NB;
     if (posix_retry([&] { return flock(fd, how); }) != 0 && errno == EWOULDBLOCK) {
       close(fd);
@@ -155,7 +156,7 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
     return posix_error_from_errno(err);
   }
 
-  if (options & OS_OPTION_NON_DIRECTORY) {
+  if ((options & OS_OPTION_NON_DIRECTORY) && *info != OS_CREATE_CREATED) {
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
       close(fd);
@@ -165,8 +166,8 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   if ((options & OS_OPTION_NO_BUFFERING) && !(flags & O_PATH)) {
     // Set after opening: a file system that refuses direct I/O fails the open
     // only after creating the file, so asking at open time would leave it behind.
-    int fl = fcntl(fd, F_GETFL);
-    if (fl >= 0) (void)fcntl(fd, F_SETFL, fl | O_DIRECT);  // refused: stay buffered
+    // Of the flags F_SETFL sets, only O_APPEND can be on here.
+    (void)fcntl(fd, F_SETFL, (flags & O_APPEND) | O_DIRECT);  // refused: stay buffered
   }
   *out_handle = fd;
   return 0;

@@ -7,7 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
+
+#include <pthread.h>
 
 #include "base/err.h"
 #include "platform/platform.h"
@@ -76,4 +79,20 @@ int os_file_rename(const OsNativeName* from, const OsNativeName* to, bool replac
   return rename_error(errno, a, b);
 }
 
-uint64_t os_process_id() { return static_cast<uint64_t>(getpid()); }
+namespace {
+// The id is asked once per process for every temporary name; a forked child
+// forgets the parent's.
+std::atomic<uint64_t> g_process_id{0};
+void forget_process_id() { g_process_id.store(0, std::memory_order_relaxed); }
+}  // namespace
+
+uint64_t os_process_id() {
+  uint64_t id = g_process_id.load(std::memory_order_relaxed);
+  if (id == 0) {
+    static const int registered = pthread_atfork(nullptr, nullptr, forget_process_id);
+    (void)registered;
+    id = static_cast<uint64_t>(getpid());
+    g_process_id.store(id, std::memory_order_relaxed);
+  }
+  return id;
+}

@@ -29,7 +29,8 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
   const NTSTATUS status = NtCreateFile(&handle, access, &object.object, &io, nullptr, attributes,
-                                       share, disposition, options, nullptr, 0);
+                                       share, disposition, options & ~uint32_t{OS_OPTION_UNSEEN_NAME},
+                                       nullptr, 0);
   if (!NT_SUCCESS(status)) return win_error_from_status(status);
   *out_handle = win_os_handle(handle);
   if (out_information) *out_information = static_cast<uint32_t>(io.Information);
