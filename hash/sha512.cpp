@@ -1,10 +1,12 @@
-// SHA-512 compression. The rounds are fully unrolled and rename the eight
-// working variables instead of moving them, so that each round is a handful of
+// SHA-512 compression. The rounds are unrolled and rename the eight working
+// variables instead of moving them, so that each round is a handful of
 // register operations. The accelerated variants compute the message schedule of
 // two blocks at once in vector registers while the scalar rounds of the first
 // block run, which keeps the vector and integer units busy side by side; their
-// rounds are written out instruction by instruction, because the speed of the
-// integer rounds depends on an order the compiler does not reliably find.
+// rounds and schedule steps are written out instruction by instruction,
+// because the speed depends on an order and a register use the compiler does
+// not reliably find. Their loops are kept short enough for the decoded
+// instruction cache: fully unrolled, the code measured slower.
 #include "hash/sha512.h"
 
 #include <bit>
@@ -137,108 +139,242 @@ struct KPairs {
 };
 alignas(32) constexpr KPairs K_PAIRS;
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i rotr_avx2(__m256i x, int n) {
-  return _mm256_or_si256(_mm256_srli_epi64(x, n), _mm256_slli_epi64(x, 64 - n));
-}
+// Byte shuffle that rotates each 64-bit lane right by 8 bits.
+alignas(32) constexpr uint8_t ROTR8[32] = {1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8,
+                                           1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12, 13, 14, 15, 8};
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i small_sigma0_avx2(__m256i x) {
-  return _mm256_xor_si256(_mm256_xor_si256(rotr_avx2(x, 1), rotr_avx2(x, 8)),
-                          _mm256_srli_epi64(x, 7));
-}
+// One round with BMI1 and BMI2, in an order that starts the chain through e
+// first and lets the chain through a fill the gaps; the compiler's own
+// scheduling of the same operations runs markedly slower. The arguments name
+// the operands that play each role: BC enters holding b ^ c and is consumed,
+// AB leaves holding a ^ b, the next round's b ^ c. c is not read: BC stands
+// for it. OFF is the byte offset of W + K from %[in].
+#define SHA512_ROUND_ASM(A, B, D, E, F, G, H, BC, AB, OFF) \
+  "add   " OFF "(%[in]), %[" H "]\n\t"                      \
+  "rorx  $14, %[" E "], %[t0]\n\t"                          \
+  "rorx  $18, %[" E "], %[t1]\n\t"                          \
+  "andn  %[" G "], %[" E "], %[t2]\n\t"                     \
+  "xor   %[t1], %[t0]\n\t"                                  \
+  "rorx  $41, %[" E "], %[t1]\n\t"                          \
+  "add   %[t2], %[" H "]\n\t"                               \
+  "mov   %[" F "], %[t2]\n\t"                               \
+  "and   %[" E "], %[t2]\n\t"                               \
+  "xor   %[t1], %[t0]\n\t"                                  \
+  "add   %[t2], %[" H "]\n\t"                               \
+  "rorx  $28, %[" A "], %[t1]\n\t"                          \
+  "add   %[t0], %[" H "]\n\t"                               \
+  "rorx  $34, %[" A "], %[t2]\n\t"                          \
+  "add   %[" H "], %[" D "]\n\t"                            \
+  "xor   %[t2], %[t1]\n\t"                                  \
+  "rorx  $39, %[" A "], %[t2]\n\t"                          \
+  "mov   %[" A "], %[" AB "]\n\t"                           \
+  "xor   %[" B "], %[" AB "]\n\t"                           \
+  "xor   %[t2], %[t1]\n\t"                                  \
+  "and   %[" AB "], %[" BC "]\n\t"                          \
+  "add   %[t1], %[" H "]\n\t"                               \
+  "xor   %[" B "], %[" BC "]\n\t"                           \
+  "add   %[" BC "], %[" H "]\n\t"
 
-[[gnu::target("avx2"), gnu::always_inline]] inline __m256i small_sigma1_avx2(__m256i x) {
-  return _mm256_xor_si256(_mm256_xor_si256(rotr_avx2(x, 19), rotr_avx2(x, 61)),
-                          _mm256_srli_epi64(x, 6));
-}
-
-// 0x96 selects the exclusive or of all three operands.
-[[gnu::target("avx2,avx512f,avx512vl"), gnu::always_inline]] inline __m256i small_sigma0_avx512(
-    __m256i x) {
-  return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, 1), _mm256_ror_epi64(x, 8),
-                                   _mm256_srli_epi64(x, 7), 0x96);
-}
-
-[[gnu::target("avx2,avx512f,avx512vl"), gnu::always_inline]] inline __m256i small_sigma1_avx512(
-    __m256i x) {
-  return _mm256_ternarylogic_epi64(_mm256_ror_epi64(x, 19), _mm256_ror_epi64(x, 61),
-                                   _mm256_srli_epi64(x, 6), 0x96);
-}
-
-// One round for processors with BMI1 and BMI2, in an order that starts the
-// long chain through e first and lets the chain through a fill the gaps; the
-// compiler's own scheduling of the same operations runs markedly slower.
-// `bc` enters holding b ^ c and is consumed; `ab` leaves holding a ^ b, the
-// next round's b ^ c, so the two names swap from round to round. W + K is an
-// operand in memory.
-#define SHA512_ASM_ROUND(a, b, c, d, e, f, g, h, bc, ab, wk_in)                     \
-  do {                                                                           \
-    uint64_t t0_, t1_, t2_;                                                      \
-    __asm__(                                                                     \
-        "add   %[WK], %[H]\n\t"                                                  \
-        "rorx  $14, %[E], %[T0]\n\t"                                             \
-        "rorx  $18, %[E], %[T1]\n\t"                                             \
-        "andn  %[G], %[E], %[T2]\n\t"                                            \
-        "xor   %[T1], %[T0]\n\t"                                                 \
-        "rorx  $41, %[E], %[T1]\n\t"                                             \
-        "add   %[T2], %[H]\n\t"                                                  \
-        "mov   %[F], %[T2]\n\t"                                                  \
-        "and   %[E], %[T2]\n\t"                                                  \
-        "xor   %[T1], %[T0]\n\t"                                                 \
-        "add   %[T2], %[H]\n\t"                                                  \
-        "rorx  $28, %[A], %[T1]\n\t"                                             \
-        "add   %[T0], %[H]\n\t"                                                  \
-        "rorx  $34, %[A], %[T2]\n\t"                                             \
-        "add   %[H], %[D]\n\t"                                                   \
-        "xor   %[T2], %[T1]\n\t"                                                 \
-        "rorx  $39, %[A], %[T2]\n\t"                                             \
-        "mov   %[A], %[AB]\n\t"                                                  \
-        "xor   %[B], %[AB]\n\t"                                                  \
-        "xor   %[T2], %[T1]\n\t"                                                 \
-        "and   %[AB], %[BC]\n\t"                                                 \
-        "add   %[T1], %[H]\n\t"                                                  \
-        "xor   %[B], %[BC]\n\t"                                                  \
-        "add   %[BC], %[H]\n\t"                                                  \
-        : [H] "+r"(h), [D] "+r"(d), [BC] "+r"(bc), [AB] "=&r"(ab), [T0] "=&r"(t0_), \
-          [T1] "=&r"(t1_), [T2] "=&r"(t2_)                                       \
-        : [A] "r"(a), [B] "r"(b), [E] "r"(e), [F] "r"(f), [G] "r"(g), [WK] "m"(wk_in)  \
-        : "cc");                                                                 \
+// Four rounds in one statement, reading W + K of round r at byte
+// 32 * (r / 2) + 8 * (r % 2) from `in` (the offsets O0..O3). The eight working
+// variables are passed in their roles for the first of the four rounds; the
+// next four take the same variables starting from ve, so the names rotate
+// instead of the values and every variable keeps its register. `bc` carries
+// b ^ c from group to group; `wk` is the buffer the rounds read.
+#define SHA512_ROUNDS4(va, vb, vc, vd, ve, vf, vg, vh, O0, O1, O2, O3)                       \
+  do {                                                                                       \
+    uint64_t t0_, t1_, t2_, y_;                                                              \
+    __asm__(SHA512_ROUND_ASM("a", "b", "d", "e", "f", "g", "h", "x", "y", O0)                 \
+            SHA512_ROUND_ASM("h", "a", "c", "d", "e", "f", "g", "y", "x", O1)                 \
+            SHA512_ROUND_ASM("g", "h", "b", "c", "d", "e", "f", "x", "y", O2)                 \
+            SHA512_ROUND_ASM("f", "g", "a", "b", "c", "d", "e", "y", "x", O3)                 \
+            : [a] "+r"(va), [b] "+r"(vb), [c] "+r"(vc), [d] "+r"(vd), [e] "+r"(ve),           \
+              [f] "+r"(vf), [g] "+r"(vg), [h] "+r"(vh), [x] "+r"(bc), [y] "=&r"(y_),          \
+              [t0] "=&r"(t0_), [t1] "=&r"(t1_), [t2] "=&r"(t2_)                               \
+            : [in] "r"(in), "m"(wk)                                                          \
+            : "cc");                                                                         \
   } while (0)
 
-#define SHA512_ASM_ROUNDS8(i, WK)                                    \
-  SHA512_ASM_ROUND(a, b, c, d, e, f, g, h, bc, ab, WK((i) + 0));     \
-  SHA512_ASM_ROUND(h, a, b, c, d, e, f, g, ab, bc, WK((i) + 1));     \
-  SHA512_ASM_ROUND(g, h, a, b, c, d, e, f, bc, ab, WK((i) + 2));     \
-  SHA512_ASM_ROUND(f, g, h, a, b, c, d, e, ab, bc, WK((i) + 3));     \
-  SHA512_ASM_ROUND(e, f, g, h, a, b, c, d, bc, ab, WK((i) + 4));     \
-  SHA512_ASM_ROUND(d, e, f, g, h, a, b, c, ab, bc, WK((i) + 5));     \
-  SHA512_ASM_ROUND(c, d, e, f, g, h, a, b, bc, ab, WK((i) + 6));     \
-  SHA512_ASM_ROUND(b, c, d, e, f, g, h, a, ab, bc, WK((i) + 7))
+// Sixteen rounds whose W + K start at `in`.
+#define SHA512_ROUNDS16_PLAIN()                                              \
+  SHA512_ROUNDS4(a, b, c, d, e, f, g, h, "0", "8", "32", "40");              \
+  SHA512_ROUNDS4(e, f, g, h, a, b, c, d, "64", "72", "96", "104");           \
+  SHA512_ROUNDS4(a, b, c, d, e, f, g, h, "128", "136", "160", "168");        \
+  SHA512_ROUNDS4(e, f, g, h, a, b, c, d, "192", "200", "224", "232")
+
+// One step of the vector message schedule: the pair in X0 is replaced by the
+// pair eight later, from the pairs one, four, five and seven after it (X1, X4,
+// X5, X7; W[t+1] needs W[t-1], not W[t], so a pair needs only complete pairs),
+// and W + K of the new pair goes to out[k] with the constants at kq[k]. Written
+// as instructions so that the ring of eight pairs stays in eight registers
+// with three temporaries; the compiler's version spilled half the ring.
+#define SHA512_STEP_ASM(SIGMA0, SIGMA1)        \
+  "vpalignr   $8, %[x0], %[x1], %[w]\n\t"      \
+  SIGMA0                                       \
+  "vpaddq     %[s], %[x0], %[x0]\n\t"          \
+  "vpalignr   $8, %[x4], %[x5], %[w]\n\t"      \
+  "vpaddq     %[w], %[x0], %[x0]\n\t"          \
+  SIGMA1                                       \
+  "vpaddq     %[s], %[x0], %[x0]\n\t"          \
+  "vpaddq     %[kw], %[x0], %[w]\n\t"          \
+  "vmovdqa    %[w], %[out]\n\t"
+
+// sigma0 of %[w] and sigma1 of %[x7] into %[s], with %[t] (and, for AVX-512,
+// %[w]) as scratch. With AVX2 the rotation by 8 is one byte shuffle instead of
+// two shifts and an or; AVX-512VL has rotates and a three-way exclusive or
+// (0x96), which halve the work.
+#define SHA512_SIGMA0_AVX2               \
+  "vpsrlq     $1, %[w], %[s]\n\t"        \
+  "vpsllq     $63, %[w], %[t]\n\t"       \
+  "vpxor      %[t], %[s], %[s]\n\t"      \
+  "vpshufb    %[rot8], %[w], %[t]\n\t"   \
+  "vpxor      %[t], %[s], %[s]\n\t"      \
+  "vpsrlq     $7, %[w], %[t]\n\t"        \
+  "vpxor      %[t], %[s], %[s]\n\t"
+#define SHA512_SIGMA1_AVX2               \
+  "vpsrlq     $6, %[x7], %[s]\n\t"       \
+  "vpsrlq     $19, %[x7], %[t]\n\t"      \
+  "vpxor      %[t], %[s], %[s]\n\t"      \
+  "vpsllq     $45, %[x7], %[t]\n\t"      \
+  "vpxor      %[t], %[s], %[s]\n\t"      \
+  "vpsrlq     $61, %[x7], %[t]\n\t"      \
+  "vpxor      %[t], %[s], %[s]\n\t"      \
+  "vpsllq     $3, %[x7], %[t]\n\t"       \
+  "vpxor      %[t], %[s], %[s]\n\t"
+#define SHA512_SIGMA0_AVX512             \
+  "vprorq     $1, %[w], %[s]\n\t"        \
+  "vprorq     $8, %[w], %[t]\n\t"        \
+  "vpsrlq     $7, %[w], %[w]\n\t"        \
+  "vpternlogq $0x96, %[w], %[t], %[s]\n\t"
+#define SHA512_SIGMA1_AVX512             \
+  "vprorq     $19, %[x7], %[s]\n\t"      \
+  "vprorq     $61, %[x7], %[t]\n\t"      \
+  "vpsrlq     $6, %[x7], %[w]\n\t"       \
+  "vpternlogq $0x96, %[w], %[t], %[s]\n\t"
+
+#define SHA512_STEP_OPERANDS(k, X0, X1, X4, X5, X7)                                       \
+  : [x0] "+x"(X0), [w] "=&x"(w_), [s] "=&x"(s_), [t] "=&x"(t_), [out] "=m"(out[k])        \
+  : [x1] "x"(X1), [x4] "x"(X4), [x5] "x"(X5), [x7] "x"(X7), [kw] "m"(kq[k]),               \
+    [rot8] "m"(*reinterpret_cast<const __m256i*>(ROTR8))
+#define SHA512_STEP(k, X0, X1, X4, X5, X7)                                                \
+  do {                                                                                    \
+    __m256i w_, s_, t_;                                                                   \
+    if constexpr (AVX512) {                                                               \
+      __asm__(SHA512_STEP_ASM(SHA512_SIGMA0_AVX512, SHA512_SIGMA1_AVX512)                 \
+                  SHA512_STEP_OPERANDS(k, X0, X1, X4, X5, X7));                           \
+    } else {                                                                              \
+      __asm__(SHA512_STEP_ASM(SHA512_SIGMA0_AVX2, SHA512_SIGMA1_AVX2)                     \
+                  SHA512_STEP_OPERANDS(k, X0, X1, X4, X5, X7));                           \
+    }                                                                                     \
+  } while (0)
+
+// Words 2p, 2p+1 of the block at `data` (low lane) and of the next block (high
+// lane) into X; W + K of them to wk[p].
+#define SHA512_LOAD(p, X)                                                                   \
+  do {                                                                                      \
+    const __m128i lo_ = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * (p)));  \
+    const __m128i hi_ = _mm_loadu_si128(                                                    \
+        reinterpret_cast<const __m128i*>(data + SHA512_BLOCK_SIZE + 16 * (p)));             \
+    X = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(lo_), hi_, 1),   \
+                            swap);                                                          \
+    _mm256_store_si256(wk + (p), _mm256_add_epi64(X, _mm256_load_si256(kp + (p))));         \
+  } while (0)
 
 [[gnu::target("bmi,bmi2")]] void compress_bmi2(uint64_t* state, const uint8_t* data,
                                            size_t blocks) {
   compress_scalar(state, data, blocks);
 }
 
-#define SHA512_PAIRS_FN compress_avx2
-#define SHA512_PAIRS_TARGET "avx2,bmi,bmi2"
-#define SHA512_PAIRS_SIGMA0 small_sigma0_avx2
-#define SHA512_PAIRS_SIGMA1 small_sigma1_avx2
-#include "hash/sha512_pairs.inc"
-#undef SHA512_PAIRS_FN
-#undef SHA512_PAIRS_TARGET
-#undef SHA512_PAIRS_SIGMA0
-#undef SHA512_PAIRS_SIGMA1
+// Two blocks per step. x0..x7 hold the schedule as a ring of eight pairs: the
+// low lane words 2p, 2p+1 of the first block, the high lane the same words of
+// the second. W + K goes to `wk`, entry p being {A[2p], A[2p+1], B[2p],
+// B[2p+1]}, and the rounds read it from there. The schedule runs inside the
+// first block's rounds 0..63, two pairs every four rounds, at least twelve
+// rounds ahead of its use; the first block's last sixteen rounds and all of
+// the second block's are scalar only. (Spreading the next pair's schedule over
+// both blocks' rounds measured slower on a shared core.)
+template <bool AVX512>
+[[gnu::target("avx2,bmi,bmi2"), gnu::always_inline]] inline void compress_pairs(
+    uint64_t* state, const uint8_t* data, size_t blocks) {
+  const __m256i swap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8,
+                                        7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+  const __m256i* kp = reinterpret_cast<const __m256i*>(K_PAIRS.v);
+  alignas(32) __m256i wk[40];
 
-// AVX-512VL rotates and three-way exclusive or halve the schedule's vector work.
-#define SHA512_PAIRS_FN compress_avx512
-#define SHA512_PAIRS_TARGET "avx2,bmi,bmi2,avx512f,avx512vl"
-#define SHA512_PAIRS_SIGMA0 small_sigma0_avx512
-#define SHA512_PAIRS_SIGMA1 small_sigma1_avx512
-#include "hash/sha512_pairs.inc"
-#undef SHA512_PAIRS_FN
-#undef SHA512_PAIRS_TARGET
-#undef SHA512_PAIRS_SIGMA0
-#undef SHA512_PAIRS_SIGMA1
+  for (; blocks >= 2; blocks -= 2, data += 2 * SHA512_BLOCK_SIZE) {
+    __m256i x0, x1, x2, x3, x4, x5, x6, x7;
+    SHA512_LOAD(0, x0); SHA512_LOAD(1, x1); SHA512_LOAD(2, x2); SHA512_LOAD(3, x3);
+    SHA512_LOAD(4, x4); SHA512_LOAD(5, x5); SHA512_LOAD(6, x6); SHA512_LOAD(7, x7);
+
+    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
+    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint64_t bc = b ^ c;
+    const uint64_t* in = reinterpret_cast<const uint64_t*>(wk);
+    // Rounds 16j..16j+15 of the first block schedule pairs 8j+8..8j+15.
+    __m256i* out = wk + 8;
+    const __m256i* kq = kp + 8;
+    for (int j = 0; j < 4; j++, in += 32, out += 8, kq += 8) {
+      SHA512_ROUNDS4(a, b, c, d, e, f, g, h, "0", "8", "32", "40");
+      SHA512_STEP(0, x0, x1, x4, x5, x7);
+      SHA512_STEP(1, x1, x2, x5, x6, x0);
+      SHA512_ROUNDS4(e, f, g, h, a, b, c, d, "64", "72", "96", "104");
+      SHA512_STEP(2, x2, x3, x6, x7, x1);
+      SHA512_STEP(3, x3, x4, x7, x0, x2);
+      SHA512_ROUNDS4(a, b, c, d, e, f, g, h, "128", "136", "160", "168");
+      SHA512_STEP(4, x4, x5, x0, x1, x3);
+      SHA512_STEP(5, x5, x6, x1, x2, x4);
+      SHA512_ROUNDS4(e, f, g, h, a, b, c, d, "192", "200", "224", "232");
+      SHA512_STEP(6, x6, x7, x2, x3, x5);
+      SHA512_STEP(7, x7, x0, x3, x4, x6);
+    }
+    // Rounds 64..79 of the first block, then the second block's 80 rounds,
+    // through one loop so that the scalar-only rounds exist once in the code.
+    for (int j = 0; j < 6; j++, in += 32) {
+      if (j == 1) {
+        state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+        state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+        a = state[0], b = state[1], c = state[2], d = state[3];
+        e = state[4], f = state[5], g = state[6], h = state[7];
+        bc = b ^ c;
+        in = reinterpret_cast<const uint64_t*>(wk) + 2;
+      }
+      SHA512_ROUNDS16_PLAIN();
+    }
+    state[0] += a; state[1] += b; state[2] += c; state[3] += d;
+    state[4] += e; state[5] += f; state[6] += g; state[7] += h;
+  }
+  if (blocks) {
+    // The vector work above is mostly in asm statements, and the compiler
+    // leaves the upper register halves dirty on this path by itself.
+    _mm256_zeroupper();
+    compress_bmi2(state, data, blocks);
+  }
+}
+
+#undef SHA512_ROUND_ASM
+#undef SHA512_ROUNDS4
+#undef SHA512_ROUNDS16_PLAIN
+#undef SHA512_STEP_ASM
+#undef SHA512_SIGMA0_AVX2
+#undef SHA512_SIGMA1_AVX2
+#undef SHA512_SIGMA0_AVX512
+#undef SHA512_SIGMA1_AVX512
+#undef SHA512_STEP_OPERANDS
+#undef SHA512_STEP
+#undef SHA512_LOAD
+
+[[gnu::target("avx2,bmi,bmi2")]] void compress_avx2(uint64_t* state, const uint8_t* data,
+                                                    size_t blocks) {
+  compress_pairs<false>(state, data, blocks);
+}
+
+// The AVX-512 instructions are in the shared body's text, so this variant only
+// differs in the schedule's instructions; it runs only where they exist.
+[[gnu::target("avx2,bmi,bmi2,avx512f,avx512vl")]] void compress_avx512(uint64_t* state,
+                                                                       const uint8_t* data,
+                                                                       size_t blocks) {
+  compress_pairs<true>(state, data, blocks);
+}
 
 bool cpu_has(Sha512Impl impl) {
   __builtin_cpu_init();
