@@ -58,6 +58,12 @@ struct Utf8Out {
     pos++;
   }
   void code_point(uint32_t cp) { utf8_encode(dest, capacity, &pos, cp); }
+  // A character of a narrow text argument goes out as the very bytes it was
+  // given in, UTF-8 or not (a POSIX file name may hold any bytes), so that a
+  // message names the very file.
+  void narrow_char(const char* bytes, size_t count, uint32_t) {
+    for (size_t i = 0; i < count; i++) literal(bytes[i]);
+  }
 };
 
 struct Utf16Out {
@@ -69,6 +75,9 @@ struct Utf16Out {
     pos++;
   }
   void code_point(uint32_t cp) { utf16_encode(dest, capacity, &pos, cp); }
+  void narrow_char(const char*, size_t, uint32_t cp) {
+    if (cp != 0) code_point(cp);  // an overlong NUL would end the wide text
+  }
 };
 
 // A string source: either UTF-8 bytes or UTF-16 units.
@@ -90,10 +99,16 @@ void emit_field(Out& out, const FieldSource& src, int width, int precision, bool
   }
   size_t at = 0;
   while (limit > 0) {
-    const uint32_t cp = src.narrow ? utf8_decode(src.narrow, src.length, at, &at)
-                                   : utf16_decode(src.wide, src.length, at, &at);
-    if (cp == 0) break;
-    out.code_point(cp);
+    const size_t start = at;
+    if (src.narrow) {
+      if (start >= src.length) break;
+      const uint32_t cp = utf8_decode(src.narrow, src.length, at, &at);
+      out.narrow_char(src.narrow + start, at - start, cp);
+    } else {
+      const uint32_t cp = utf16_decode(src.wide, src.length, at, &at);
+      if (cp == 0) break;
+      out.code_point(cp);
+    }
     limit--;
   }
   if (left) {

@@ -94,8 +94,11 @@ TEST(Format, StringConversions) {
   EXPECT_EQ(fmt("%I32s%s", "abc", "def"), "def");
   // Padding counts source bytes, not characters.
   EXPECT_EQ(fmt("%4s|", "\xC3\xA9"), "  \xC3\xA9|");
-  // Malformed text becomes the invalid marker.
-  EXPECT_EQ(fmt("%s", "a\x80z"), "a\xFFz");
+  // Text keeps its bytes, UTF-8 or not (POSIX names are bytes): lone bytes,
+  // a cut sequence at the end, an overlong NUL; each counts as a character.
+  EXPECT_EQ(fmt("%s", "a\x80z"), "a\x80z");
+  EXPECT_EQ(fmt("%s|", "x\xC0\x80y\xE2\x82"), "x\xC0\x80y\xE2\x82|");
+  EXPECT_EQ(fmt("%.2s|", "\xFF\xFEz"), "\xFF\xFE|");
 }
 
 TEST(Format, CharacterConversions) {

@@ -5,7 +5,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/deps.sh"
-bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Only the executable: the tests are built by the test command.
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j "$(nproc)" --target zuvo
 zuvo="$root/build/zuvo"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

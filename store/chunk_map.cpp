@@ -45,12 +45,13 @@ void chunk_map_fill(ChunkMap* map, uint64_t file_size, uint64_t chunk_size, uint
   map->image_size = image_size;
 }
 
-int chunk_map_read(ChunkMap** out_map, ScratchPool* pool, const char** out_err, const char* path,
-                   OsHandle file) {
-  unsigned char header[CHUNK_MAP_HEADER_SIZE] = {0};
+// Reads and checks the header of the chunk map file open on `file`, and that
+// the file's size fits it, without touching the slots.
+int read_header(ChunkMapHeader* out, unsigned char* header, ScratchPool* pool,
+                const char** out_err, const char* path, OsHandle file) {
   size_t got = 0;
-  int rc = read_file(file, header, sizeof header, &got);
-  if (rc == 0 && got < sizeof header) {
+  int rc = read_file(file, header, CHUNK_MAP_HEADER_SIZE, &got);
+  if (rc == 0 && got < CHUNK_MAP_HEADER_SIZE) {
     // Only a file that really is that short is not a chunk map; a read that
     // stopped early must not make a map pass for plain data.
     uint64_t size = 0;
@@ -86,14 +87,25 @@ int chunk_map_read(ChunkMap** out_map, ScratchPool* pool, const char** out_err, 
   if (file_size(file, &actual) != 0 || actual != image_size) {
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Bad zuvo file size \"%s\"", path);
   }
-  ChunkMap* map = chunk_map_alloc(image_size);
+  *out = ChunkMapHeader{plain_size,  chunk_size, shift, count, static_cast<uint8_t>(hash_size),
+                        static_cast<uint8_t>(hash_type), image_size};
+  return 0;
+}
+
+int chunk_map_read(ChunkMap** out_map, ScratchPool* pool, const char** out_err, const char* path,
+                   OsHandle file) {
+  unsigned char header[CHUNK_MAP_HEADER_SIZE] = {0};
+  ChunkMapHeader h{};
+  int rc = read_header(&h, header, pool, out_err, path, file);
+  if (rc) return rc;
+  ChunkMap* map = chunk_map_alloc(h.image_size);
   if (!map) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory reading \"%s\"", path);
-  chunk_map_fill(map, plain_size, chunk_size, shift, count, static_cast<uint8_t>(hash_size),
-                 static_cast<uint8_t>(hash_type), image_size);
-  std::memcpy(map->image, header, sizeof header);
+  chunk_map_fill(map, h.file_size, h.chunk_size, h.chunk_shift, h.chunk_count, h.hash_size,
+                 h.hash_type, h.image_size);
+  std::memcpy(map->image, header, CHUNK_MAP_HEADER_SIZE);
   rc = set_file_position(file, CHUNK_MAP_HEADER_SIZE);
-  const size_t rest = image_size - CHUNK_MAP_HEADER_SIZE;
-  got = 0;
+  const size_t rest = h.image_size - CHUNK_MAP_HEADER_SIZE;
+  size_t got = 0;
   if (rc == 0) rc = read_file(file, map->image + CHUNK_MAP_HEADER_SIZE, rest, &got);
   if (rc == 0 && got < rest) rc = ERR_HANDLE_EOF;
   if (rc) {
@@ -134,6 +146,19 @@ int chunk_map_new(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
   map->image[CHUNK_MAP_OFFSET_HASH_TYPE] = STORE_HASH_TYPE_SHA2_512;
   *out_map = map;
   return 0;
+}
+
+int chunk_map_describe(ChunkMapHeader* out, ScratchPool* pool, const char** out_err,
+                       const char* path) {
+  *out = ChunkMapHeader{};
+  if (out_err) *out_err = nullptr;
+  OsHandle file = OS_NO_HANDLE;
+  const int rc = open_file(&file, path, 0x0003);
+  if (rc) return err_set(pool, out_err, rc, "Unable to open file \"%s\"", path);
+  unsigned char header[CHUNK_MAP_HEADER_SIZE] = {0};
+  const int result = read_header(out, header, pool, out_err, path, file);
+  close_handle(file);
+  return result;
 }
 
 int chunk_map_open(ChunkMap** out_map, ScratchPool* pool, const char** out_err,

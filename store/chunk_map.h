@@ -34,6 +34,17 @@ struct ChunkMap {
   unsigned char image[1];   // image_size bytes: the whole file content
 };
 
+// The header fields of a chunk map file, without its slots.
+struct ChunkMapHeader {
+  uint64_t file_size;
+  uint64_t chunk_size;
+  uint32_t chunk_shift;
+  uint64_t chunk_count;
+  uint8_t hash_size;
+  uint8_t hash_type;
+  uint64_t image_size;
+};
+
 // Makes an in-memory chunk map for a plain file of `file_size` bytes going into
 // `store`: header filled in, slots zero. `path` only serves the error text.
 // Returns 0 or an error number (1305 for too many chunks, 14 without memory).
@@ -43,6 +54,11 @@ struct ChunkMap {
 // number with a text; *out_map is null on failure.
 [[nodiscard]] int chunk_map_open(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
                                  const char* path);
+// Reads and validates the header of the chunk map file at `path`, and checks
+// its size, without loading the slots: so a map too large for memory is still
+// known as a map. Returns 0 or an error number with a text as chunk_map_open.
+[[nodiscard]] int chunk_map_describe(ChunkMapHeader* out, ScratchPool* pool,
+                                     const char** out_err, const char* path);
 // Copies the slot of the chunk that begins at `offset` of the plain file.
 // REQUIRES: offset is a multiple of the chunk size below the file size rounded up.
 void chunk_map_get_hash(const ChunkMap* map, uint64_t offset, unsigned char* out_hash);

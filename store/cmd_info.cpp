@@ -34,22 +34,25 @@ int info_command(int argc, char** argv) {
     return 87;
   }
   const char* type = "no-exist";
-  ChunkMap* map = nullptr;
+  // Only the header is read: a map too large to load is still a map.
+  ChunkMapHeader map{};
+  bool is_map = false;
   bool is_folder = false;
   if (query_path_kind(path, &is_folder) == 0) {
     if (is_folder) {
       type = "folder";
     } else {
-      type = chunk_map_open(&map, &pool, nullptr, path) == 0 ? "zuvo-file" : "file";
+      is_map = chunk_map_describe(&map, &pool, nullptr, path) == 0;
+      type = is_map ? "zuvo-file" : "file";
     }
   }
   console_print("file: %s\n", path);
   console_print("  type: %s\n", type);
-  if (map) {
-    console_print("  file-size: %I64u\n", map->file_size);
-    console_print("  chunk-size: %u\n", map->chunk_size);
-    console_print("  hash-type: %s\n", hash_type_name(map->hash_type));
-    console_print("  hash-size: %u\n", map->hash_size);
+  if (is_map) {
+    console_print("  file-size: %I64u\n", map.file_size);
+    console_print("  chunk-size: %u\n", map.chunk_size);
+    console_print("  hash-type: %s\n", hash_type_name(map.hash_type));
+    console_print("  hash-size: %u\n", map.hash_size);
   }
   StoreInfo* store = nullptr;
   if (store_locate(&store, &pool, nullptr, path) == 0) {
@@ -63,7 +66,6 @@ int info_command(int argc, char** argv) {
   } else {
     console_print("store: %s\n", "");
   }
-  chunk_map_release(map);
   store_release(store);
   return 0;
 }

@@ -123,7 +123,9 @@ def test_odd_names(tmp):
     # store and back by name, and through folder destinations.
     store = create_store(tmp, os.path.join(tmp, "s"), "-z", "-i", "4096")
     os.mkdir(os.path.join(tmp, "out"))
-    for name in (b"bad\xff\xfe", b"\xc3", b"new\nline", b"-dash", b"-", b"--zz", b"-x y"):
+    real = os.path.realpath(tmp).encode()
+    for name in (b"bad\xff\xfe", b"\xc3", b"new\nline", b"-dash", b"-", b"--zz", b"-x y",
+                 b"caf\xe9.bin", b"cut\xe2\x82", b"\x80\xc0\x80"):
         data = os.urandom(9000) + name
         src = os.path.join(tmp.encode(), name)
         write(src, data)
@@ -131,6 +133,17 @@ def test_odd_names(tmp):
                               capture_output=True, timeout=TIMEOUT)
         check(proc.returncode == 0, "copy of %r: %r" % (name, proc.stdout))
         mapped = os.path.join(store.encode(), name)
+        # Messages show the names' own bytes, UTF-8 or not.
+        check(proc.stdout.startswith(b'copying "%s/%s" to "%s"\n' % (real, name, mapped)),
+              "copying line of %r: %r" % (name, proc.stdout[:200]))
+        proc = subprocess.run([ZUVO.encode(), b"info", mapped, name], cwd=tmp,
+                              capture_output=True, timeout=TIMEOUT)
+        check(proc.stdout.startswith(b'WARNING: Ignoring unexpected argument "%s"\nfile: %s\n'
+                                     % (name, mapped)), "info of %r: %r" % (name, proc.stdout))
+        proc = subprocess.run([ZUVO.encode(), b"copy", b"./" + name + b".gone", b"out"],
+                              cwd=tmp, capture_output=True, timeout=TIMEOUT)
+        check(b'ERROR: Unable to open source "%s/%s.gone"\n' % (real, name) in proc.stdout,
+              "error text of %r: %r" % (name, proc.stdout))
         check(read(mapped)[:8] == b"zuvo1.f\n", "map named %r" % name)
         proc = subprocess.run([ZUVO.encode(), b"copy", mapped, b"out"], cwd=tmp,
                               capture_output=True, timeout=TIMEOUT)
@@ -208,6 +221,10 @@ def test_huge_chunk_map_claims(tmp):
     check(rc == 6 and lines(out)[-2] == b'ERROR: Out of memory reading "%s"' % sparse.encode(),
           repr(out[-200:]))
     check(not os.path.exists(os.path.join(tmp, "sparse.out")), "no output")
+    # info reads the header only: the same map is the map it is, not a file.
+    rc, out = run(["info", sparse], tmp, limit)
+    check(rc == 0 and b"  type: zuvo-file\n" in out and
+          b"  file-size: %d\n" % (33554432 * 4096) in out, repr(out))
 
 
 def test_same_file_as_source_and_destination(tmp):
