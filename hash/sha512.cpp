@@ -191,8 +191,8 @@ alignas(32) constexpr uint8_t ROTR8[32] = {1, 2, 3, 4, 5, 6, 7, 0, 9, 10, 11, 12
             : [a] "+r"(va), [b] "+r"(vb), [c] "+r"(vc), [d] "+r"(vd), [e] "+r"(ve),           \
               [f] "+r"(vf), [g] "+r"(vg), [h] "+r"(vh), [x] "+r"(bc), [y] "=&r"(y_),          \
               [t0] "=&r"(t0_), [t1] "=&r"(t1_), [t2] "=&r"(t2_)                               \
-            : [in] "r"(in), "m"(wk)                                                          \
-            : "cc");                                                                         \
+            : [in] "r"(in)                                                                   \
+            : "cc", "memory");                                                               \
   } while (0)
 
 // Sixteen rounds whose W + K start at `in`.
