@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "base/err.h"
+#include "base/lock.h"
 #include "base/runtime.h"
 #include "base/scratch.h"
 
@@ -21,30 +22,49 @@ constexpr int WINDOW_BITS_RAW = -15;  // negative: no header and no checksum, 32
 constexpr int MEMORY_LEVEL = 9;
 
 // A stream asks for the same few blocks on every call (about 390 KiB for a
-// deflate stream at these settings). They are carved from pages each thread
-// keeps, so that a chunk costs no trips to the system allocator and no page
-// faults on fresh memory; the stream itself still lives within one call.
+// deflate stream at these settings). They are carved from an arena of pages
+// that is kept for the next stream, so that a chunk costs no trips to the
+// system allocator and no page faults on fresh memory; the stream itself
+// still lives within one call. There are never more arenas than streams at
+// once, and they stay on the free list until the process ends.
 constexpr size_t ARENA_SIZE = 400 * 1024;  // 399,168 bytes in use, rounded up to pages
 constexpr size_t ARENA_ALIGN = 64;
 
 struct StreamArena {
-  uint8_t* base = nullptr;  // ARENA_SIZE bytes from page_alloc, or null
-  size_t used = 0;          // bytes handed out to the current stream
-  ~StreamArena() { page_free(base, ARENA_SIZE); }
+  StreamArena* next;  // on the free list
+  size_t used;        // bytes handed out to the current stream, this header included
 };
 
-thread_local StreamArena t_arena;
+Lock g_arena_lock;               // guards g_free_arenas
+StreamArena* g_free_arenas;      // arenas no stream uses
+
+// An arena for one stream, or null when no pages can be had (the stream then
+// takes its blocks from the heap).
+StreamArena* arena_take() {
+  lock_acquire(&g_arena_lock);
+  StreamArena* arena = g_free_arenas;
+  if (arena) g_free_arenas = arena->next;
+  lock_release(&g_arena_lock);
+  if (!arena) arena = static_cast<StreamArena*>(page_alloc(ARENA_SIZE));
+  if (arena) arena->used = ARENA_ALIGN;
+  return arena;
+}
+
+void arena_give(StreamArena* arena) {
+  if (!arena) return;
+  lock_acquire(&g_arena_lock);
+  arena->next = g_free_arenas;
+  g_free_arenas = arena;
+  lock_release(&g_arena_lock);
+}
 
 voidpf stream_alloc(voidpf opaque, uInt items, uInt size) {
   const uint64_t bytes = static_cast<uint64_t>(items) * size;
   if (bytes > SIZE_MAX) return Z_NULL;
   auto* arena = static_cast<StreamArena*>(opaque);
   const uint64_t rounded = (bytes + ARENA_ALIGN - 1) & ~uint64_t{ARENA_ALIGN - 1};
-  if (arena->base == nullptr && arena->used == 0) {
-    arena->base = static_cast<uint8_t*>(page_alloc(ARENA_SIZE));
-  }
-  if (arena->base != nullptr && rounded <= ARENA_SIZE - arena->used) {
-    void* block = arena->base + arena->used;
+  if (arena && rounded <= ARENA_SIZE - arena->used) {
+    void* block = reinterpret_cast<uint8_t*>(arena) + arena->used;
     arena->used += rounded;
     return block;
   }
@@ -52,16 +72,10 @@ voidpf stream_alloc(voidpf opaque, uInt items, uInt size) {
 }
 
 void stream_free(voidpf opaque, voidpf block) {
-  auto* arena = static_cast<StreamArena*>(opaque);
+  auto* arena = reinterpret_cast<uint8_t*>(opaque);
   auto* p = static_cast<uint8_t*>(block);
-  if (arena->base != nullptr && p >= arena->base && p < arena->base + ARENA_SIZE) return;
+  if (arena && p >= arena && p < arena + ARENA_SIZE) return;
   heap_free(block);
-}
-
-// The arena of the calling thread, emptied for a new stream.
-StreamArena* fresh_arena() {
-  t_arena.used = 0;
-  return &t_arena;
 }
 
 // zlib counts in 32 bits; a larger output room is only a bound, so it is cut
@@ -78,9 +92,11 @@ int chunk_compress(const void* input, size_t input_length, void* output, size_t 
   z_stream stream{};
   stream.zalloc = stream_alloc;
   stream.zfree = stream_free;
-  stream.opaque = fresh_arena();
+  StreamArena* arena = arena_take();
+  stream.opaque = arena;
   if (deflateInit2_(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, WINDOW_BITS_RAW, MEMORY_LEVEL,
                     Z_DEFAULT_STRATEGY, STREAM_VERSION, static_cast<int>(sizeof stream)) != Z_OK) {
+    arena_give(arena);
     return ERR_OUTOFMEMORY;
   }
   int rc = deflateReset(&stream);
@@ -103,6 +119,7 @@ int chunk_compress(const void* input, size_t input_length, void* output, size_t 
     result = ERR_GEN_FAILURE;
   }
   deflateEnd(&stream);
+  arena_give(arena);
   return result;
 }
 
@@ -114,9 +131,11 @@ int chunk_uncompress(const void* input, size_t input_length, void* output, size_
   z_stream stream{};
   stream.zalloc = stream_alloc;
   stream.zfree = stream_free;
-  stream.opaque = fresh_arena();
+  StreamArena* arena = arena_take();
+  stream.opaque = arena;
   if (inflateInit2_(&stream, WINDOW_BITS_RAW, STREAM_VERSION, static_cast<int>(sizeof stream)) !=
       Z_OK) {
+    arena_give(arena);
     return ERR_OUTOFMEMORY;
   }
   int rc = inflateReset(&stream);
@@ -141,5 +160,6 @@ int chunk_uncompress(const void* input, size_t input_length, void* output, size_
     result = ERR_BAD_FORMAT;
   }
   inflateEnd(&stream);
+  arena_give(arena);
   return result;
 }
