@@ -32,6 +32,12 @@ const Runs RUNS;
 
 const char* tail(const char* run, uint64_t count) { return run + PROGRESS_WIDTH_MAX - count; }
 
+// Whether a line is due: the whole copy always draws, anything else at most
+// every REDRAW_MS.
+bool redraw_due(const ProgressLine* line, uint64_t now, uint64_t total, uint64_t done) {
+  return done >= total || now - line->last_draw >= REDRAW_MS;
+}
+
 }  // namespace
 
 char* format_size(Allocator* pool, uint64_t value) {
@@ -50,7 +56,7 @@ char* format_size(Allocator* pool, uint64_t value) {
 size_t progress_render(ProgressLine* line, uint64_t now, uint64_t width, uint64_t total,
                        uint64_t done, uint64_t sr, uint64_t dr, uint64_t dw, char* out) {
   if (line->start == 0) line->start = now;
-  if (done < total && now - line->last_draw < REDRAW_MS) return 0;
+  if (!redraw_due(line, now, total, done)) return 0;
   line->last_draw = now;
   const uint64_t elapsed = now - line->start;
   const uint64_t rate = elapsed ? done * 1000 / elapsed : 0;
@@ -84,7 +90,7 @@ void progress_update(void* context, uint64_t total, uint64_t done, uint64_t sr, 
   const uint64_t now = tick_ms();
   // The terminal is asked for its width only when a line is due: the copy
   // calls this before every chunk it hands out.
-  if (line->start != 0 && done < total && now - line->last_draw < REDRAW_MS) return;
+  if (line->start != 0 && !redraw_due(line, now, total, done)) return;
   char text[361];
   const size_t n = progress_render(line, now, terminal_width(out), total, done, sr, dr, dw, text);
   if (n == 0) return;
