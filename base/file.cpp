@@ -274,6 +274,10 @@ int set_file_end(OsHandle handle, uint64_t size) {
   return set_file_info(handle, OS_FILE_END_OF_FILE_INFO, &size, sizeof size);
 }
 
+int reserve_file_space(OsHandle handle, uint64_t size) {
+  return set_file_info(handle, OS_FILE_ALLOCATION_INFO, &size, sizeof size);
+}
+
 int query_file_info(OsHandle handle, uint32_t info_class, void* buffer, uint32_t size,
                     uint64_t* out_information) {
   if (out_information) *out_information = 0;

@@ -101,6 +101,10 @@ OsHandle standard_error();
 [[nodiscard]] int set_file_position(OsHandle handle, uint64_t position);
 // Cuts or extends the file to `size` bytes. Returns 0 or an error.
 [[nodiscard]] int set_file_end(OsHandle handle, uint64_t size);
+// Reserves disk space for the first `size` bytes of a file without changing
+// its size. Returns 0 or an error (50 where the file system or the kind of
+// file cannot, 112 when the disk is full).
+[[nodiscard]] int reserve_file_space(OsHandle handle, uint64_t size);
 
 // The native information calls by class. Each returns 6 for a handle of 0 or
 // -1 without calling the platform, else 0 or the platform's error.

@@ -37,7 +37,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zuvo_copy_bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 bytes=$((size_mb * 1024 * 1024))
 # Nothing is deleted between timed runs (see below), so the space must be there.
-need_kb=$((size_mb * 1024 * (10 * runs + 2)))
+need_kb=$((size_mb * 1024 * (11 * runs + 2)))
 avail_kb=$(df -Pk "$work" | awk 'NR == 2 {print $4}')
 [ "$avail_kb" -ge "$need_kb" ] || { echo "needs $((need_kb >> 20)) GiB free in $work" >&2; exit 1; }
 
@@ -93,6 +93,9 @@ for data in random mixed; do
     timed "$data:re-ingest" "$zuvo" copy data.bin "s$r/again"
     timed "$data:restore" "$zuvo" copy "s$r/data.bin" "o$r"
     timed "$data:dread" dd if="w$r" of=/dev/null bs=256K iflag=direct
+    # A restore reads and writes every byte on the same device at once.
+    timed "$data:drw" bash -c 'dd if="$1" of=/dev/null bs=256K iflag=direct 2>/dev/null &
+      dd if="$2" of="$3" bs=256K oflag=direct 2>/dev/null; wait' _ "w$r" data.bin "x$r"
     timed "$data:restore-same" "$zuvo" copy "s$r/data.bin" "o$r"
     "$zuvo" create_store "t$r" >/dev/null
     timed "$data:store-to-store" "$zuvo" copy "s$r/data.bin" "t$r"
@@ -104,7 +107,7 @@ for data in random mixed; do
     add "$data:hash2" "$(ossl -multi 2)"
   done
   # The big plain files make room for the next data set; the stores stay.
-  rm -f w* o* p* c*
+  rm -f w* x* o* p* c*
 done
 
 # shellcheck disable=SC2086  # a list of numbers, split on purpose
@@ -115,7 +118,7 @@ echo "zuvo copy, ${size_mb} MiB, median of $runs runs ($(nproc) cores, $(df -PT 
 printf '%-22s %9s %9s  %-25s %6s %7s\n' case MB/s limit "limit is" ratio target
 for data in random mixed; do
   declare -A lim=(
-    [hash2]=$(med "$data:hash2") [dwrite]=$(med "$data:dwrite") [dread]=$(med "$data:dread")
+    [hash2]=$(med "$data:hash2") [dwrite]=$(med "$data:dwrite") [dread]=$(med "$data:dread") [drw]=$(med "$data:drw")
     [cp]=$(med "$data:cp") [zlib2]=$(awk -v z="$(med "$data:zlib9")" 'BEGIN {printf "%.1f", 2 * z}'))
   while read -r name target limit what; do
     r=$(med "$data:$name")
@@ -124,13 +127,13 @@ for data in random mixed; do
   done <<EOF
 ingest 0.7 $(min hash2 dwrite) min(sha512x2,O_DIRECT-wr)
 re-ingest 0.8 ${lim[hash2]} sha512x2
-restore 0.7 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
-restore-same 0.8 ${lim[hash2]} sha512x2
-store-to-store 0.7 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
+restore 0.7 $(min hash2 drw) min(sha512x2,O_DIRECT-rd+wr)
+restore-same 0.8 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
+store-to-store 0.7 $(min hash2 drw) min(sha512x2,O_DIRECT-rd+wr)
 plain 0.8 ${lim[cp]} cp
 ingest-z 0.9 ${lim[zlib2]} 2x(zlib-9,1-core)
 EOF
-  echo "  limits: sha512x2 ${lim[hash2]}, O_DIRECT write ${lim[dwrite]}, O_DIRECT read ${lim[dread]}," \
+  echo "  limits: sha512x2 ${lim[hash2]}, O_DIRECT write ${lim[dwrite]}, O_DIRECT read ${lim[dread]}, both at once ${lim[drw]}," \
     "cp ${lim[cp]}, zlib-9 1 core $(med "$data:zlib9") MB/s;" \
     "ingest CPU/wall $(med "$data:ingest:cpu")"
 done

@@ -27,10 +27,12 @@ constexpr uint32_t MODE_DEST_BUFFERED = 0x0400;
 constexpr uint32_t MODE_READ_WRITE = 0x000F;
 constexpr uint32_t MODE_MAP_FILE = 0;
 
-// Plain destinations are written through the page cache: measured here,
-// buffered writes ran about twice as fast as unbuffered ones (plain copies
-// 875 against 390 MB/s, restores 415 against 261 MB/s).
-bool g_unbuffered = false;
+// Plain destinations are written unbuffered into blocks reserved up front.
+// Measured on a 2-core VM, 256 MiB: restores 890-990 MB/s and plain copies
+// 2610 against 300-1330 and 370-6220 MB/s through the page cache, whose rate
+// follows how dear fresh pages are to the host; and a restored disk image
+// does not push everything else out of the cache.
+bool g_unbuffered = true;
 
 uint64_t load(const uint64_t& counter) {
   return std::atomic_ref<const uint64_t>(counter).load(std::memory_order_relaxed);
@@ -168,6 +170,19 @@ int open_map_destination(Driver* d) {
   return 0;
 }
 
+// Ends a plain destination that cannot take the source's size; one this copy
+// created is removed again.
+int fail_size(Driver* d, int rc) {
+  CopyJob* job = d->job;
+  if (d->dest_created) {
+    close_handle(job->dest.handle);
+    job->dest.handle = OS_NO_HANDLE;
+    (void)delete_file(d->dest_path);
+    d->dest_created = false;
+  }
+  return fail(d, rc, "Unable to set destination file size \"%s\"", d->dest_path);
+}
+
 int open_plain_destination(Driver* d) {
   CopyJob* job = d->job;
   const uint32_t mode = g_unbuffered ? MODE_DEST_UNBUFFERED : MODE_DEST_BUFFERED;
@@ -183,19 +198,21 @@ int open_plain_destination(Driver* d) {
   // The destination takes the source's size; a device of fixed size may not.
   uint64_t size = 0;
   (void)file_size(job->dest.handle, &size);
+  const bool was_empty = size == 0;
   if (size != job->total) {
-    if (size == 0) job->options &= ~COPY_AVOID_DUPLICATES;  // nothing there to compare
+    if (was_empty) job->options &= ~COPY_AVOID_DUPLICATES;  // nothing there to compare
     rc = set_file_end(job->dest.handle, job->total);
     (void)file_size(job->dest.handle, &size);
     if (size != job->total && !((job->options & COPY_ANY_SIZE) && size != 0)) {
       if (rc == 0) rc = ERR_HANDLE_DISK_FULL;
-      if (d->dest_created) {
-        close_handle(job->dest.handle);
-        job->dest.handle = OS_NO_HANDLE;
-        (void)delete_file(d->dest_path);
-        d->dest_created = false;
-      }
-      return fail(d, rc, "Unable to set destination file size \"%s\"", d->dest_path);
+      return fail_size(d, rc);
+    }
+    // An empty destination gets all its blocks at once: a disk too small
+    // fails here rather than after most of the data, and writes into
+    // reserved blocks run side by side instead of one at a time.
+    if (was_empty) {
+      rc = reserve_file_space(job->dest.handle, job->total);
+      if (rc == ERR_DISK_FULL || rc == ERR_HANDLE_DISK_FULL) return fail_size(d, rc);
     }
   }
   if (size < job->total) job->total = size;

@@ -154,6 +154,7 @@ enum : uint32_t {
   OS_FILE_POSITION_INFO = 14,
   OS_FILE_MODE_INFO = 16,
   OS_FILE_ALL_INFO = 18,
+  OS_FILE_ALLOCATION_INFO = 19,  // set only: an int64 byte count to reserve on disk
   OS_FILE_END_OF_FILE_INFO = 20,
   OS_FILE_REPARSE_POINT_INFO = 33,
   OS_FILE_ID_INFO = 59,
@@ -237,8 +238,8 @@ struct OsObjectNameInfo {
                                        uint32_t size, uint64_t* out_information);
 [[nodiscard]] int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer,
                                        uint32_t size, uint32_t* out_returned);
-// Sets the information of `info_class` (basic, disposition, position, end of
-// file) from `buffer`. Returns 0 or an error number. Thread-safe.
+// Sets the information of `info_class` (basic, disposition, position,
+// allocation, end of file) from `buffer`. Returns 0 or an error number. Thread-safe.
 [[nodiscard]] int os_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer,
                                    uint32_t size);
 

@@ -129,7 +129,9 @@ int fault_file_create(const OsNativeName* name, uint32_t access, uint32_t share,
 
 int fault_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer, uint32_t size) {
   int kind = -1;
-  if (info_class == OS_FILE_END_OF_FILE_INFO) kind = FAULT_SET_END;
+  if (info_class == OS_FILE_END_OF_FILE_INFO || info_class == OS_FILE_ALLOCATION_INFO) {
+    kind = FAULT_SET_END;
+  }
   if (info_class == OS_FILE_DISPOSITION_INFO) kind = FAULT_RENAME;
   if (kind >= 0 && hit(kind, nullptr, handle, 0, 0, info_class)) return g_error;
   return os_file_set_info(handle, info_class, buffer, size);

@@ -8,7 +8,7 @@
 // disposition needs an existing object (open, overwrite) is an open; one that
 // may make a new file (create, open-if, overwrite-if, supersede) is a create;
 // a folder option with a create or open-if disposition is a make-folder. An
-// information change of the end-of-file class is a set-end; renames and the
+// information change of the end-of-file or allocation class is a set-end; renames and the
 // disposition (delete-on-close) class, the calls that change a name, are
 // renames; file, folder and file system flushes are syncs. Writes to the
 // standard output and error handles are passed through uncounted, so that a

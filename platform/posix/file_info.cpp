@@ -173,6 +173,22 @@ int set_end(int fd, int64_t size) {
   return 0;
 }
 
+// Reserves the disk blocks of [0, size) without changing the file's size:
+// writes into reserved blocks then take the inode lock shared and run side by
+// side, where writes into a hole are serialised behind block allocation.
+int set_allocation(int fd, int64_t size) {
+  if (size < 0) return ERR_INVALID_PARAMETER;
+  PosixStat st;
+  int rc = stat_fd(fd, &st);
+  if (rc) return rc;
+  if (!S_ISREG(st.mode)) return ERR_NOT_SUPPORTED;
+  if (size == 0) return 0;
+  if (posix_retry([&] { return fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size); }) != 0) {
+    return errno == EOPNOTSUPP ? ERR_NOT_SUPPORTED : posix_error_from_errno(errno);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int os_file_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint32_t size,
@@ -277,6 +293,12 @@ int os_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer, u
       int64_t end;
       memcpy(&end, buffer, 8);
       return set_end(fd, end);
+    }
+    case OS_FILE_ALLOCATION_INFO: {
+      if (size < 8) return POSIX_ERR_BAD_LENGTH;
+      int64_t bytes;
+      memcpy(&bytes, buffer, 8);
+      return set_allocation(fd, bytes);
     }
     default:
       return ERR_INVALID_PARAMETER;

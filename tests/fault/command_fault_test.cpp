@@ -163,6 +163,8 @@ const Scenario SCENARIOS[] = {
     {"restore", "src/data.bin", "out.bin", nullptr, true},
     // From the compressing store into an existing map of the raw store.
     {"store to store", "src/data.bin", "raw/file.bin", "raw", true},
+    // The map of the restore into a file that does not exist yet.
+    {"restore to a new file", "src/data.bin", "new.bin", nullptr, true},
 };
 
 struct RunResult {
@@ -305,6 +307,11 @@ Verdict verdict(const FaultRecord& f, const Scenario& s, const RunFolder& run, c
       return b.folders.count(path) ? MUST_SUCCEED : EITHER;
     case FAULT_RENAME:
       return f.info_class == OS_FILE_DISPOSITION_INFO ? MUST_SUCCEED : MUST_FAIL;  // clean-up
+    case FAULT_SET_END:
+      // Reserving a new destination's blocks only speeds the writes up; a
+      // full disk must end the copy before any data moves.
+      if (f.info_class == OS_FILE_ALLOCATION_INFO) return f.error == 112 ? MUST_FAIL : MUST_SUCCEED;
+      return MUST_FAIL;
     case FAULT_SYNC:
       // The folder of the published map, after the map is in place.
       return path == parent_of(dest) ? MUST_SUCCEED : MUST_FAIL;
@@ -404,6 +411,9 @@ RunResult run_and_check(const Scenario& s, int kind, uint64_t n, int error,
       EXPECT_NE(verdict(r.record, s, run, before), MUST_SUCCEED)
           << label << where << ": should have been got past:\n" << r.output;
     }
+    if (r.fired && r.record.info_class == OS_FILE_ALLOCATION_INFO && !before.dest_existed) {
+      EXPECT_FALSE(fs::exists(dest)) << label << ": the file without its space was left";
+    }
     if (s.dest_store) {
       if (before.dest_existed) {
         EXPECT_TRUE(read_all(dest) == before.dest_bytes) << label << where << ": map changed";
@@ -473,5 +483,6 @@ TEST(CommandFaults, IngestIntoRawStore) { walk(SCENARIOS[0]); }
 TEST(CommandFaults, IngestIntoCompressingStore) { walk(SCENARIOS[1]); }
 TEST(CommandFaults, Restore) { walk(SCENARIOS[2]); }
 TEST(CommandFaults, StoreToStore) { walk(SCENARIOS[3]); }
+TEST(CommandFaults, RestoreToNewFile) { walk(SCENARIOS[4]); }
 
 }  // namespace
