@@ -250,9 +250,9 @@ int write_text(OsHandle handle, const char* text) {
   return write_file(handle, text_or_empty(text), text_len(text), &written);
 }
 
-void close_handle(OsHandle handle) {
-  if (handle == 0 || handle == OS_NO_HANDLE) return;
-  os_handle_close(handle);
+int close_handle(OsHandle handle) {
+  if (handle == 0 || handle == OS_NO_HANDLE) return 0;
+  return os_handle_close(handle);
 }
 
 OsHandle standard_output() { return os_standard_handle(1); }

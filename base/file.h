@@ -88,8 +88,10 @@ FileRequest create_file_request(uint32_t mode);
 [[nodiscard]] int sync_file_system(OsHandle handle);
 
 // Closes a handle; nothing happens for 0 or -1, and standard console handles
-// stay open. REQUIRES: no other thread uses the handle.
-void close_handle(OsHandle handle);
+// stay open. Returns 0 or the error the system reported on closing (a write
+// that a network file system could not complete); callers that do not depend
+// on the data written may ignore it. REQUIRES: no other thread uses the handle.
+int close_handle(OsHandle handle);
 // The process's standard output and error handles, asked anew at each call.
 OsHandle standard_output();
 OsHandle standard_error();

@@ -142,8 +142,10 @@ struct OsNativeName {
 // and 2 are never closed; on Windows a handle equal to a current standard
 // handle (console, pipe or file) is never closed, other console handles
 // (both low bits set) close with CloseHandle and the rest with the native
-// close. REQUIRES: no other thread uses the handle.
-void os_handle_close(OsHandle handle);
+// close. Returns 0, or the error the system reported while closing: a
+// network file system may report a failed write only then. The handle is
+// closed either way. REQUIRES: no other thread uses the handle.
+int os_handle_close(OsHandle handle);
 
 // Native file information classes and their records.
 enum : uint32_t {

@@ -30,4 +30,8 @@ python3 "$root/tests/e2e/package_test.py" "$root/build" "$root/build-win"
 
 echo "== Release build"
 bash "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUVO_WERROR=ON
+
+echo "== File systems: ext4, XFS, btrfs, tmpfs and a folder shared over SSH, mounted twice"
+bash "$root/scripts/fs_matrix.sh" "$root/build/zuvo"
+
 cd "$root/build" && ctest --output-on-failure -j "$jobs"

@@ -277,9 +277,16 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
 
   // Publish: the complete file takes the chunk's name, unless another writer
   // got there first, in which case the store holds the chunk and this copy goes.
-  close_handle(cf->handle);
+  // A network file system may report a failed write only on closing, and then
+  // the file must not be published.
+  rc = close_handle(cf->handle);
   cf->handle = OS_NO_HANDLE;
   cf->kind = 0;
+  if (rc != 0) {
+    discard_temp(cf);
+    cf->created = 0;
+    return fail(pool, out_err, rc, TEXT_WRITE, cf->path);
+  }
   rc = rename_file(cf->temp_path, cf->path, cf->replace != 0);
   cf->replace = 0;
   if (rc == 0) {

@@ -173,11 +173,13 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   return 0;
 }
 
-void os_handle_close(OsHandle handle) {
+int os_handle_close(OsHandle handle) {
   // Descriptors 0 to 2 are the standard handles; closing one would hand its
   // number to the next file opened.
-  if (handle <= 2 || handle > INT_MAX) return;
-  close(static_cast<int>(handle));  // not retried: on Linux the descriptor is gone after EINTR
+  if (handle <= 2 || handle > INT_MAX) return 0;
+  // Not retried: on Linux the descriptor is gone after EINTR.
+  if (close(static_cast<int>(handle)) != 0 && errno != EINTR) return posix_error_from_errno(errno);
+  return 0;
 }
 
 namespace {

@@ -52,7 +52,15 @@ int os_folder_sync(const OsNativeName* name) {
 }
 
 int posix_rename_by_link(const char* from, const char* to) {
-  if (link(from, to) != 0) return rename_error(errno, from, to);
+  if (link(from, to) != 0) {
+    const int err = errno;
+    // A network file system may report a taken name as a general failure
+    // (the file transfer protocol over SSH has no code for it): the rename
+    // cannot take a name that is there, whatever the reason given.
+    struct stat st;
+    if (err != EEXIST && err != ENOENT && lstat(to, &st) == 0) return ERR_ALREADY_EXISTS;
+    return rename_error(err, from, to);
+  }
   if (unlink(from) == 0) return 0;
   // Both names now lead to the file; a rename must leave exactly one, and
   // `to` is certainly ours (the link was exclusive), so it goes again.

@@ -37,21 +37,22 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   return 0;
 }
 
-void os_handle_close(OsHandle handle) {
-  if (handle == 0 || handle == OS_NO_HANDLE) return;
+int os_handle_close(OsHandle handle) {
+  if (handle == 0 || handle == OS_NO_HANDLE) return 0;
   HANDLE h = win_handle(handle);
   // The standard handles stay open whatever they are (console, pipe or
   // file): closing one would silently lose every later message.
   for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-    if (GetStdHandle(which) == h) return;
+    if (GetStdHandle(which) == h) return 0;
   }
   // Console handles (both low bits set) are not kernel objects on every
   // system version and must go through CloseHandle.
   if ((handle & 3) == 3) {
     CloseHandle(h);
-    return;
+    return 0;
   }
-  NtClose(h);
+  // Deferred write errors are not reported here on this system.
+  return NT_SUCCESS(NtClose(h)) ? 0 : ERROR_INVALID_HANDLE;
 }
 
 OsHandle os_standard_handle(int which) {

@@ -13,7 +13,7 @@ kills them at a random moment. Afterwards:
   - each killed ingest, run again, completes and restores correctly.
 Temporary files left behind by killed writers are counted, not failed.
 
-usage: crash_soak.py PATH/TO/zuvo RUNS [--seed S] [--keep]
+usage: crash_soak.py PATH/TO/zuvo RUNS [--seed S] [--keep] [--base FOLDER]
 Exit code 0 when no damage was found; the last line sums up the numbers.
 """
 import argparse
@@ -244,12 +244,13 @@ def main():
     ap.add_argument("runs", type=int)
     ap.add_argument("--seed", type=int, default=None)
     ap.add_argument("--keep", action="store_true", help="keep the folder of a damaged run")
+    ap.add_argument("--base", help="where the runs' folders go (a file system under test)")
     a = ap.parse_args()
     exe = os.path.abspath(a.zuvo)
     seed = a.seed if a.seed is not None else random.randrange(1 << 30)
     rng = random.Random(seed)
     stats = Stats()
-    base = tempfile.mkdtemp(prefix="zuvo-soak-")
+    base = tempfile.mkdtemp(prefix="zuvo-soak-", dir=a.base)
     started = time.monotonic()
     try:
         stats.window = calibrate(exe, base)
