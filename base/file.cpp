@@ -107,26 +107,33 @@ int native_create(const NativeName* name, uint32_t access, uint32_t share, uint3
                         out_information);
 }
 
-int native_open(const char* path, uint32_t access, uint32_t share, uint32_t attributes,
-                uint32_t disposition, uint32_t options, OsHandle* out_handle,
-                uint32_t* out_information) {
+namespace {
+
+// native_open, giving a file or folder that the call makes `grant` (null:
+// the process's defaults).
+int native_open_granting(const char* path, uint32_t access, uint32_t share, uint32_t attributes,
+                         uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                         uint32_t* out_information, const OsAccess* grant) {
   *out_handle = OS_NO_HANDLE;
   if (out_information) *out_information = 0;
   ScratchPool local;
   NativeName name;
   int rc = path_native_name(&local, path, &name);
   if (rc != 0) return rc;
+  name.name.access = grant;
   return native_create(&name, access, share, attributes, disposition, options, out_handle,
                        out_information);
 }
 
-int open_file(OsHandle* out_handle, const char* path, uint32_t mode) {
+int open_file_granting(OsHandle* out_handle, const char* path, uint32_t mode,
+                       const OsAccess* grant) {
   if (out_handle) *out_handle = OS_NO_HANDLE;
   int rc = check_path(path);
   if (rc != 0) return rc;
   const FileRequest r = open_file_request(mode);
   OsHandle h = OS_NO_HANDLE;
-  rc = native_open(path, r.access, r.share, r.attributes, r.disposition, r.options, &h, nullptr);
+  rc = native_open_granting(path, r.access, r.share, r.attributes, r.disposition, r.options, &h,
+                            nullptr, grant);
   if (rc == ERR_ACCESS_DENIED && (mode & OPEN_CREATE)) {
     // Some files refuse to be overwritten (hidden or system ones on some
     // platforms) but may still be opened and emptied.
@@ -149,27 +156,40 @@ int open_file(OsHandle* out_handle, const char* path, uint32_t mode) {
   return 0;
 }
 
-int create_file(OsHandle* out_handle, const char* path, uint32_t mode) {
+}  // namespace
+
+int native_open(const char* path, uint32_t access, uint32_t share, uint32_t attributes,
+                uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                uint32_t* out_information) {
+  return native_open_granting(path, access, share, attributes, disposition, options, out_handle,
+                              out_information, nullptr);
+}
+
+int open_file(OsHandle* out_handle, const char* path, uint32_t mode) {
+  return open_file_granting(out_handle, path, mode, nullptr);
+}
+
+int create_file(OsHandle* out_handle, const char* path, uint32_t mode, const OsAccess* access) {
   *out_handle = OS_NO_HANDLE;
   int rc = check_path(path);
   if (rc != 0) return rc;
   const FileRequest r = create_file_request(mode);
-  return native_open(path, r.access, r.share, r.attributes, r.disposition, r.options, out_handle,
-                     nullptr);
+  return native_open_granting(path, r.access, r.share, r.attributes, r.disposition, r.options,
+                              out_handle, nullptr, access);
 }
 
-int create_folder_handle(OsHandle* out_handle, const char* path) {
+int create_folder_handle(OsHandle* out_handle, const char* path, const OsAccess* access) {
   *out_handle = OS_NO_HANDLE;
   int rc = check_path(path);
   if (rc != 0) return rc;
-  return native_open(path, ACCESS_CREATE_FOLDER, SHARE_ALL, OS_ATTRIBUTE_NORMAL,
-                     OS_DISPOSITION_CREATE, OS_OPTION_DIRECTORY | OS_OPTION_SYNCHRONOUS,
-                     out_handle, nullptr);
+  return native_open_granting(path, ACCESS_CREATE_FOLDER, SHARE_ALL, OS_ATTRIBUTE_NORMAL,
+                              OS_DISPOSITION_CREATE, OS_OPTION_DIRECTORY | OS_OPTION_SYNCHRONOUS,
+                              out_handle, nullptr, access);
 }
 
-int create_folder(const char* path) {
+int create_folder(const char* path, const OsAccess* access) {
   OsHandle h;
-  int rc = create_folder_handle(&h, path);
+  int rc = create_folder_handle(&h, path, access);
   if (rc == 0) close_handle(h);
   return rc;
 }
@@ -211,6 +231,17 @@ int query_path_kind(const char* path, bool* out_is_folder) {
   return rc;
 }
 
+int query_path_access(const char* path, bool link_itself, OsAccess* out_access) {
+  *out_access = OsAccess{};
+  int rc = check_path(path);
+  if (rc != 0) return rc;
+  ScratchPool local;
+  NativeName name;
+  rc = path_native_name(&local, path, &name);
+  if (rc != 0) return rc;
+  return os_access_query(&name.name, link_itself, out_access);
+}
+
 int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_read) {
   if (out_read) *out_read = 0;
   OsHandle h;
@@ -228,9 +259,9 @@ int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_rea
   return rc;
 }
 
-int write_whole_file(const char* path, const void* data, size_t size) {
+int write_whole_file(const char* path, const void* data, size_t size, const OsAccess* access) {
   OsHandle h;
-  int rc = open_file(&h, path, OPEN_WRITE | OPEN_CREATE | OPEN_WRITE_ATTRIBUTES);
+  int rc = open_file_granting(&h, path, OPEN_WRITE | OPEN_CREATE | OPEN_WRITE_ATTRIBUTES, access);
   if (rc != 0) return rc;
   // A short write is repeated for the rest: stopping there would leave a
   // file that silently lacks its end.
@@ -336,7 +367,7 @@ constexpr int TEMP_NAME_ATTEMPTS = 64;
 }  // namespace
 
 int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder, uint32_t mode,
-                     char** out_path) {
+                     char** out_path, const OsAccess* access) {
   *out_handle = OS_NO_HANDLE;
   *out_path = nullptr;
   int rc = check_path(folder);
@@ -353,7 +384,7 @@ int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder, 
     format_text(name, sizeof name, ".zuvo-tmp-%llx-%llx-%llx", process, thread, serial);
     char* path = path_join(pool, folder, name);
     if (path == nullptr) return ERR_OUTOFMEMORY;
-    rc = create_file(out_handle, path, mode);
+    rc = create_file(out_handle, path, mode, access);
     if (rc == 0) {
       *out_path = path;
       return 0;

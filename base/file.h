@@ -60,17 +60,24 @@ FileRequest create_file_request(uint32_t mode);
 // 0, 14 for a null path, 123 for an empty one, or the platform's error.
 [[nodiscard]] int open_file(OsHandle* out_handle, const char* path, uint32_t mode);
 // Creates a new file: 183 when it exists, unless `mode` has OPEN_TRUNCATE.
-[[nodiscard]] int create_file(OsHandle* out_handle, const char* path, uint32_t mode);
+// A non-null `access` is what the new file takes in place of the process's
+// defaults (see OsNativeName::access); so for every create below.
+[[nodiscard]] int create_file(OsHandle* out_handle, const char* path, uint32_t mode,
+                              const OsAccess* access = nullptr);
 // Creates one folder and closes it. Returns 0, 183 when it exists, or an error.
-[[nodiscard]] int create_folder(const char* path);
+[[nodiscard]] int create_folder(const char* path, const OsAccess* access = nullptr);
 // The same, keeping the folder open in *out_handle (-1 on failure).
-[[nodiscard]] int create_folder_handle(OsHandle* out_handle, const char* path);
+[[nodiscard]] int create_folder_handle(OsHandle* out_handle, const char* path,
+                                       const OsAccess* access = nullptr);
 // Deletes a file or an empty folder (a link itself, not its target); clears a
 // read-only attribute that stands in the way.
 [[nodiscard]] int delete_file(const char* path);
 // 0 when `path` can be opened; *out_is_folder (optional) then tells whether it
 // is a folder. 14 for a null path, 123 for an empty one.
 [[nodiscard]] int query_path_kind(const char* path, bool* out_is_folder);
+// Stores who may use the file or folder at `path` (a symbolic link itself
+// when `link_itself`). Returns 0 or an error number (2 or 3 when missing).
+[[nodiscard]] int query_path_access(const char* path, bool link_itself, OsAccess* out_access);
 
 // Reads up to `size` bytes of the file at `path` into `buffer` and stores the
 // count (short at the end of the file). Returns 0, or the error of the open
@@ -78,7 +85,8 @@ FileRequest create_file_request(uint32_t mode);
 [[nodiscard]] int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_read);
 // Makes the file at `path` hold exactly the `size` bytes of `data` (created
 // when missing). Returns 0 or the first error.
-[[nodiscard]] int write_whole_file(const char* path, const void* data, size_t size);
+[[nodiscard]] int write_whole_file(const char* path, const void* data, size_t size,
+                                   const OsAccess* access = nullptr);
 // Writes the bytes of `text` without its terminator. Returns 0 or an error.
 [[nodiscard]] int write_text(OsHandle handle, const char* text);
 
@@ -135,7 +143,8 @@ OsHandle standard_error();
 // is exclusive (a taken name is skipped), so concurrent threads and processes
 // never share a file. On failure the handle is -1 and the path null.
 [[nodiscard]] int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder,
-                                   uint32_t mode, char** out_path);
+                                   uint32_t mode, char** out_path,
+                                   const OsAccess* access = nullptr);
 // Gives the file at `from` the name `to` in one atomic step. With replace false
 // the call fails with 183 (and `from` stays) when `to` exists; with replace true
 // an existing `to` is replaced. Returns 0 or an error number.

@@ -117,6 +117,20 @@ enum : uint32_t {
   OS_CREATE_OVERWRITTEN = 3,
 };
 
+// Who may use a file or folder, where the platform keeps permission bits and
+// groups (POSIX). Where folders hand their access control lists down to what
+// is made inside them (Windows) the answers are neutral: mode and group 0,
+// has_group 0, owned 1, others_write 0.
+struct OsAccess {
+  uint32_t mode;         // permission bits with set-group-ID and sticky (07777)
+  uint32_t group;        // the owning group's id, when has_group
+  uint32_t owner;        // the owning user's id, when has_group
+  uint8_t has_group;     // 1 when `group` and `owner` name a group and a user
+  uint8_t owned;         // 1 when the process's effective user owns it
+  uint8_t others_write;  // 1 when users outside its owner and group may write it
+  uint8_t reserved;
+};
+
 // A name for os_file_create, as the path layer builds it. Exactly one of the
 // two forms is present, the one the platform takes (see OS_WINDOWS_NAMES).
 struct OsNativeName {
@@ -125,6 +139,15 @@ struct OsNativeName {
   const char16_t* units;    // zero-terminated UTF-16 object name ("\??\C:\a"), or null
   const char* bytes;        // zero-terminated full path, or null
   size_t byte_count;        // bytes of `bytes` without the terminator
+  // What a file or folder that the create call makes takes in place of the
+  // process's defaults (POSIX: umask and effective group): the permission
+  // bits of `mode` (a file without the execute bits) and, with has_group,
+  // `group`; a group the process may not give leaves the group no access.
+  // The superuser also gives it to `owner`, so that what it adds to another
+  // user's private store stays that user's to read.
+  // Null: the defaults. An object that exists is never changed. Ignored
+  // where new objects inherit their folder's access control list (Windows).
+  const OsAccess* access;
 };
 
 // Creates or opens a file or folder. Stores the handle (OS_NO_HANDLE on
@@ -137,6 +160,11 @@ struct OsNativeName {
 [[nodiscard]] int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share,
                                  uint32_t attributes, uint32_t disposition, uint32_t options,
                                  OsHandle* out_handle, uint32_t* out_information);
+
+// Stores the access of the file or folder `name` (of a symbolic link itself
+// when `link_itself`). Returns 0 or an error number (2 or 3 when it is
+// missing); Windows answers the neutral values for any name. Thread-safe.
+[[nodiscard]] int os_access_query(const OsNativeName* name, bool link_itself, OsAccess* out_access);
 
 // Closes a handle. The standard handles stay open: on POSIX descriptors 0, 1
 // and 2 are never closed; on Windows a handle equal to a current standard

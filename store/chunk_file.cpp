@@ -48,20 +48,21 @@ size_t level_length(const StoreInfo* store, uint32_t level) {
   return store->path_length + level * (store->folder_digits + 1u);
 }
 
-// Creates the dictionary folders of cf->path, outermost first. Results are
-// not checked: existing folders are fine and a real failure shows up when the
-// file is created.
+// Creates the dictionary folders of cf->path, outermost first, with the
+// metadata folder's access. Results are not checked: existing folders are
+// fine and a real failure shows up when the file is created.
 void create_dictionary_folders(const StoreInfo* store, const ChunkFile* cf) {
   char folder[CHUNK_FILE_PATH_SIZE];
   for (uint32_t level = 1; level <= store->folder_levels; ++level) {
     const size_t n = level_length(store, level);
     std::memcpy(folder, cf->path, n);
     folder[n] = 0;
-    (void)create_folder(folder);
+    (void)create_folder(folder, &store->access);
   }
 }
 
 // Opens a new temporary file in the chunk's folder and records it as pending.
+// It takes the metadata folder's access, and keeps it under the chunk's name.
 int open_temp(ChunkFile* cf) {
   char folder[CHUNK_FILE_PATH_SIZE];
   std::memcpy(folder, cf->path, cf->folder_length);
@@ -69,7 +70,7 @@ int open_temp(ChunkFile* cf) {
   ScratchPool local;
   char* temp = nullptr;
   OsHandle h = OS_NO_HANDLE;
-  int rc = create_temp_file(&h, &local, folder, MODE_CREATE, &temp);
+  int rc = create_temp_file(&h, &local, folder, MODE_CREATE, &temp, &cf->store->access);
   if (rc != 0) return rc;
   const size_t n = text_len(temp);
   if (n >= sizeof cf->temp_path) {

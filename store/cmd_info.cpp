@@ -1,6 +1,7 @@
 // The info command: what a path is, its chunk map parameters and its store.
 #include "store/commands.h"
 
+#include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
 #include "base/text.h"
@@ -33,6 +34,15 @@ int info_command(int argc, char** argv) {
     console_print("Bad file/folder name \"%s\"", name);
     return 87;
   }
+  // A store that may not be trusted ends the command before anything is
+  // shown; any other failure to find one shows as no store.
+  StoreInfo* store = nullptr;
+  const char* err = nullptr;
+  const int located = store_locate(&store, &pool, &err, path);
+  if (located == ERR_ACCESS_DENIED) {
+    console_print("ERROR: %s\n", err);
+    return located;
+  }
   const char* type = "no-exist";
   // Only the header is read: a map too large to load is still a map.
   ChunkMapHeader map{};
@@ -54,8 +64,7 @@ int info_command(int argc, char** argv) {
     console_print("  hash-type: %s\n", hash_type_name(map.hash_type));
     console_print("  hash-size: %u\n", map.hash_size);
   }
-  StoreInfo* store = nullptr;
-  if (store_locate(&store, &pool, nullptr, path) == 0) {
+  if (located == 0) {
     console_print("store: %s\n", store->path);
     console_print("  chunk-size: %u\n", store->chunk_size);
     console_print("  hash-type: %s\n", hash_type_name(store->hash_type));

@@ -27,7 +27,7 @@ bool chunk_size_valid(uint64_t size) {
 }
 
 // A new record with its own copy of the metadata folder path; null without memory.
-StoreInfo* store_info_new(const char* meta, const unsigned char* image) {
+StoreInfo* store_info_new(const char* meta, const unsigned char* image, const OsAccess& access) {
   void* block = std::calloc(1, sizeof(StoreInfo));
   if (!block) return nullptr;
   auto* store = new (block) StoreInfo();
@@ -45,6 +45,7 @@ StoreInfo* store_info_new(const char* meta, const unsigned char* image) {
   store->folder_levels = image[STORE_INFO_OFFSET_LEVELS];
   store->folder_digits = image[STORE_INFO_OFFSET_DIGITS];
   store->reference_count = 1;
+  store->access = access;
   return store;
 }
 
@@ -59,8 +60,9 @@ int store_hand_out(StoreInfo* store, StoreInfo** out_store) {
 }
 
 // Creates one folder of the store; an existing folder is used as it is.
-int store_make_folder(ScratchPool* pool, const char** out_err, const char* path, bool* created) {
-  const int rc = create_folder(path);
+int store_make_folder(ScratchPool* pool, const char** out_err, const char* path, bool* created,
+                      const OsAccess* access) {
+  const int rc = create_folder(path, access);
   if (rc == 0) {
     *created = true;
     return 0;
@@ -92,9 +94,13 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
     return err_set(pool, out_err, ERR_INVALID_PARAMETER,
                    "Invalid dictionary folder name digit count specified");
   }
-  int rc = store_make_folder(pool, out_err, full, created_full);
+  int rc = store_make_folder(pool, out_err, full, created_full, nullptr);
   if (rc) return rc;
-  rc = store_make_folder(pool, out_err, meta, created_meta);
+  // Private until its owner shares it: the umask is made for the user's own
+  // files, not for copies of them that others could read here.
+  OsAccess owner_only{};
+  owner_only.mode = 0700;
+  rc = store_make_folder(pool, out_err, meta, created_meta, &owner_only);
   if (rc) return rc;
   rc = folder_open(enumerator, meta, 0);
   if (rc) {
@@ -113,10 +119,18 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
   image[STORE_INFO_OFFSET_COMPRESSION] = static_cast<uint8_t>(compression);
   image[STORE_INFO_OFFSET_LEVELS] = static_cast<uint8_t>(levels);
   image[STORE_INFO_OFFSET_DIGITS] = static_cast<uint8_t>(digits);
-  *wrote_info = true;
-  rc = write_whole_file(info, image, sizeof image);
+  OsAccess access{};
+  rc = query_path_access(meta, false, &access);
   if (rc) return err_set(pool, out_err, rc, "Unable to write file \"%s\"", info);
-  StoreInfo* store = store_info_new(meta, image);
+  // The description holds no data of the user's and is never rewritten: any
+  // user who may enter the metadata folder may read it, so that opening up
+  // the folder later (chmod 2770 .zuvo) is all it takes to share the store.
+  OsAccess info_access = access;
+  info_access.mode |= 0444;
+  *wrote_info = true;
+  rc = write_whole_file(info, image, sizeof image, &info_access);
+  if (rc) return err_set(pool, out_err, rc, "Unable to write file \"%s\"", info);
+  StoreInfo* store = store_info_new(meta, image, access);
   if (!store) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory");
   return store_hand_out(store, out_store);
 }
@@ -126,6 +140,23 @@ bool store_meta_present(ScratchPool* pool, const char* folder) {
   const char* meta = path_join(pool, folder, STORE_META_FOLDER);
   bool is_folder = false;
   return meta && query_path_kind(meta, &is_folder) == 0 && is_folder;
+}
+
+// Whether the metadata folder `meta` of `folder` may be used: 0, with
+// *out_absent when there is none to use, or 5 when another user owns it and
+// users outside the folder's owner and group may write the folder. Anyone
+// could have made it there, and data copied below it would land in their hands.
+int store_trusted(const char* meta, const char* folder, bool* out_absent) {
+  OsAccess found{};
+  // Nothing that could not be looked at is used: without this answer no
+  // store here is tried.
+  *out_absent = !meta || query_path_access(meta, true, &found) != 0;
+  if (*out_absent || found.owned) return 0;
+  OsAccess holder{};
+  if (query_path_access(folder, false, &holder) == 0 && !holder.others_write) return 0;
+  // Only a folder is ever taken for a store; anything else is passed over as before.
+  bool is_folder = false;
+  return query_path_kind(meta, &is_folder) == 0 && is_folder ? ERR_ACCESS_DENIED : 0;
 }
 
 }  // namespace
@@ -200,7 +231,10 @@ int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
     return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Unsupported compression type %u \"%s\"",
                    compression, info);
   }
-  StoreInfo* store = store_info_new(meta, image);
+  OsAccess access{};
+  rc = query_path_access(meta, false, &access);
+  if (rc) return err_set(pool, out_err, rc, "Unable to read file \"%s\"", info);
+  StoreInfo* store = store_info_new(meta, image, access);
   if (!store) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory");
   return store_hand_out(store, out_store);
 }
@@ -214,12 +248,21 @@ int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   if (!p) return err_set(pool, out_err, ERR_INVALID_NAME, "Invalid file name \"%s\"", path);
   size_t last = text_len(p);
   for (;;) {
+    // Checked before _info is even opened: a planted one could be a pipe.
+    const char* meta = path_join(&local, p, STORE_META_FOLDER);
+    bool absent = false;
+    const int trust = store_trusted(meta, p, &absent);
+    if (trust) {
+      return err_set(pool, out_err, trust,
+                     "Store owned by another user in a folder anyone may write \"%s\"", meta);
+    }
     const char* text = nullptr;
-    const int rc = store_open(out_store, &local, &text, p);
+    const int rc = absent ? ERR_NOT_FOUND : store_open(out_store, &local, &text, p);
     if (rc == 0) return 0;
     // A store whose description is there but unreadable must not be taken
     // for no store: a copy would then write a plain file over its chunk map.
-    if (rc != ERR_UNKNOWN_REVISION && rc != ERR_PATH_NOT_FOUND && store_meta_present(&local, p)) {
+    if (!absent && rc != ERR_UNKNOWN_REVISION && rc != ERR_PATH_NOT_FOUND &&
+        store_meta_present(&local, p)) {
       return err_set(pool, out_err, rc, "%s", text);
     }
     size_t root = 0;

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "base/scratch.h"
+#include "platform/platform.h"
 
 // `_info` layout (see doc/format.md).
 constexpr char STORE_INFO_MAGIC[] = "zuvo1.s\n";  // 8 bytes, no terminator on disk
@@ -42,12 +43,18 @@ struct StoreInfo {
   uint8_t folder_levels;     // 1..3
   uint8_t folder_digits;     // 1..4
   int32_t reference_count;   // changed atomically
+  // The metadata folder's access when the store was opened: every file and
+  // folder made inside it takes these permission bits and this group, so
+  // that a private store stays private and a shared one stays shared.
+  OsAccess access;
 };
 
 // Creates the store in `folder` (which may exist; its metadata folder must be
-// absent or empty) and writes `_info`. Returns 0 or an error number with a text
-// in `pool` through out_err; *out_store (optional) receives the new StoreInfo,
-// which the caller releases. Folders this call created are removed on failure.
+// absent or empty) and writes `_info`. A metadata folder made here is for its
+// owner only (0700 where the platform has permission bits). Returns 0 or an
+// error number with a text in `pool` through out_err; *out_store (optional)
+// receives the new StoreInfo, which the caller releases. Folders this call
+// created are removed on failure.
 [[nodiscard]] int store_create(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                                const char* folder, uint64_t chunk_size, uint64_t compression_type,
                                uint64_t folder_levels, uint64_t folder_digits);
@@ -57,7 +64,9 @@ struct StoreInfo {
 // Opens the store whose folder is `path` or the nearest folder above it. A
 // folder whose description is not in a format this program reads is passed
 // over; one whose metadata folder is there but whose description cannot be
-// opened or read ends the search with that error and its text. Returns 1168
+// opened or read ends the search with that error and its text. So does, with
+// 5, a metadata folder that another user owns in a folder that users outside
+// its owner and group may write: anyone could have put it there. Returns 1168
 // when there is no store.
 [[nodiscard]] int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                                const char* path);

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/err.h"
@@ -39,15 +40,84 @@ int open_retry(const char* path, int flags, mode_t mode) {
   return posix_retry([&] { return open(path, flags, mode); });
 }
 
-int create_folder_node(const char* path, uint32_t disposition, uint32_t* info) {
+// The process's file mode creation mask, read once. Asking umask() means
+// setting it, which would race with files other threads create meanwhile.
+mode_t creation_mask() {
+  static const mode_t mask = [] {
+    mode_t found = 0777;  // unknown: every create with an access is corrected
+    const int fd = open_retry("/proc/self/status", O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) return found;
+    char text[4096];
+    const ssize_t n = posix_retry([&] { return read(fd, text, sizeof text - 1); });
+    close(fd);
+    text[n > 0 ? n : 0] = 0;
+    if (const char* line = strstr(text, "\nUmask:")) {
+      char* end = nullptr;
+      const unsigned long value = strtoul(line + 7, &end, 8);
+      if (end != line + 7 && value <= 0777) found = static_cast<mode_t>(value);
+    }
+    return found;
+  }();
+  return mask;
+}
+
+// How a create gives a new object the access asked for in its name: the
+// permission bits it is made with, and those it should end with.
+struct AccessPlan {
+  mode_t create_mode;
+  mode_t final_mode;
+  gid_t group;
+  uid_t owner;
+  bool regroup;  // the object must be given `group` after it is made
+  bool reown;    // ... and `owner` (only the superuser may)
+  bool settle;   // something is left to do once it is made
+};
+
+AccessPlan plan_access(const OsAccess* access, mode_t mode, bool folder) {
+  AccessPlan p{};
+  p.final_mode = folder ? access->mode & (S_ISGID | S_ISVTX | 0777) : access->mode & mode & 0666;
+  // In a set-group-ID folder the system hands the group down itself.
+  p.regroup = access->has_group && !(access->mode & S_ISGID) && access->group != getegid();
+  p.group = access->group;
+  p.owner = access->owner;
+  p.reown = access->has_group && geteuid() == 0 && access->owner != 0;
+  p.regroup = p.regroup || p.reown;
+  // Until the group is right the object gives its group nothing: the
+  // process's own group must not read what was meant for another.
+  p.create_mode = p.regroup ? p.final_mode & ~S_IRWXG : p.final_mode;
+  p.settle = p.regroup || (p.create_mode & 0777 & creation_mask()) != 0;
+  return p;
+}
+
+// Finishes what plan_access planned on the object just made, open on `fd`.
+// A failure leaves it with fewer permissions than planned, never more.
+void settle_access(int fd, const AccessPlan& p) {
+  mode_t mode = p.create_mode;
+  const uid_t owner = p.reown ? p.owner : static_cast<uid_t>(-1);
+  if (p.regroup && fchown(fd, owner, p.group) == 0) mode = p.final_mode;
+  (void)fchmod(fd, mode);
+}
+
+int create_folder_node(const char* path, uint32_t disposition, const OsAccess* access,
+                       uint32_t* info) {
+  const AccessPlan plan = access ? plan_access(access, 0777, true) : AccessPlan{};
   switch (disposition) {
     case OS_DISPOSITION_OPEN:
       *info = OS_CREATE_OPENED;
       return 0;
     case OS_DISPOSITION_CREATE:
     case OS_DISPOSITION_OPEN_IF:
-      if (mkdir(path, 0777) == 0) {
+      if (mkdir(path, access ? plan.create_mode : 0777) == 0) {
         *info = OS_CREATE_CREATED;
+        if (plan.settle) {
+          // Through a descriptor opened without following links: in a shared
+          // store another member could have put a link in the folder's place.
+          const int fd = open_retry(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+          if (fd >= 0) {
+            settle_access(fd, plan);
+            close(fd);
+          }
+        }
         return 0;
       }
       if (errno == EEXIST && disposition == OS_DISPOSITION_OPEN_IF) {
@@ -83,7 +153,7 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
     // For a folder, "write data" means adding entries: the descriptor only
     // needs to list it, or nothing at all.
     uint32_t created = 0;
-    int rc = create_folder_node(path, disposition, &created);
+    int rc = create_folder_node(path, disposition, name->access, &created);
     if (rc != 0) return rc;
     flags |= O_DIRECTORY | (reads ? O_RDONLY : O_PATH);
     int fd = open_retry(path, flags, 0);
@@ -103,7 +173,10 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
   } else {
     flags |= O_RDONLY;
   }
-  const mode_t mode = (attributes & OS_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  const mode_t default_mode = (attributes & OS_ATTRIBUTE_READONLY) ? 0444 : 0666;
+  const AccessPlan plan =
+      name->access ? plan_access(name->access, default_mode, false) : AccessPlan{};
+  const mode_t mode = name->access ? plan.create_mode : default_mode;
   const bool truncates = disposition == OS_DISPOSITION_SUPERSEDE ||
                          disposition == OS_DISPOSITION_OVERWRITE ||
                          disposition == OS_DISPOSITION_OVERWRITE_IF;
@@ -133,6 +206,8 @@ int os_file_create(const OsNativeName* name, uint32_t access, uint32_t share, ui
       if (errno != EEXIST) return posix_error_for_path(errno, path);
     }
   }
+
+  if (*info == OS_CREATE_CREATED && plan.settle) settle_access(fd, plan);
 
   // A writer that denies write sharing holds an exclusive lock and one that
   // shares writing a shared lock, so two writers that exclude each other
@@ -223,4 +298,20 @@ int os_drive_current_folder(char letter, char* buffer, size_t capacity, size_t* 
   if (buffer && capacity) buffer[0] = 0;
   if (out_length) *out_length = 0;
   return ERR_NOT_SUPPORTED;
+}
+
+int os_access_query(const OsNativeName* name, bool link_itself, OsAccess* out_access) {
+  memset(out_access, 0, sizeof *out_access);
+  if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
+  struct stat st;
+  if ((link_itself ? lstat(name->bytes, &st) : stat(name->bytes, &st)) != 0) {
+    return posix_error_for_path(errno, name->bytes);
+  }
+  out_access->mode = st.st_mode & 07777;
+  out_access->group = st.st_gid;
+  out_access->owner = st.st_uid;
+  out_access->has_group = 1;
+  out_access->owned = st.st_uid == geteuid();
+  out_access->others_write = (st.st_mode & S_IWOTH) != 0;
+  return 0;
 }
