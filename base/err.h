@@ -20,6 +20,7 @@ enum : int {
   ERR_CRC = 23,                 // data error
   ERR_GEN_FAILURE = 31,
   ERR_SHARING_VIOLATION = 32,
+  ERR_LOCK_VIOLATION = 33,     // a lock another handle holds
   ERR_HANDLE_EOF = 38,          // short read
   ERR_HANDLE_DISK_FULL = 39,
   ERR_NOT_SUPPORTED = 50,

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Measures `zuvo copy` on generated data and, in the same run and on the same
-# file system, the limit that bounds each case: openssl's SHA-512 on two cores,
+# Measures `zuvo copy` and `zuvo verify` on generated data and, in the same
+# run and on the same file system, the limit that bounds each case: openssl's
+# SHA-512 on two cores,
 # dd with O_DIRECT, cp, and zlib level 9 on one core. Every figure is the median
 # of several rounds; each round takes every case and every limit in turn, so
 # that all of them see the same load on a shared machine.
@@ -97,6 +98,11 @@ for data in random mixed; do
     timed "$data:drw" bash -c 'dd if="$1" of=/dev/null bs=256K iflag=direct 2>/dev/null &
       dd if="$2" of="$3" bs=256K oflag=direct 2>/dev/null; wait' _ "w$r" data.bin "x$r"
     timed "$data:restore-same" "$zuvo" copy "s$r/data.bin" "o$r"
+    # verify reads each distinct chunk once: its rate counts those bytes.
+    all_bytes=$bytes
+    bytes=$(( $(find "s$r/.zuvo" -type f ! -name _info | wc -l) * 262144 ))
+    timed "$data:verify" "$zuvo" verify "s$r"
+    bytes=$all_bytes
     "$zuvo" create_store "t$r" >/dev/null
     timed "$data:store-to-store" "$zuvo" copy "s$r/data.bin" "t$r"
     timed "$data:plain" "$zuvo" copy data.bin "p$r"
@@ -129,6 +135,7 @@ ingest 0.7 $(min hash2 dwrite) min(sha512x2,O_DIRECT-wr)
 re-ingest 0.8 ${lim[hash2]} sha512x2
 restore 0.7 $(min hash2 drw) min(sha512x2,O_DIRECT-rd+wr)
 restore-same 0.8 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
+verify 0.8 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
 store-to-store 0.7 $(min hash2 drw) min(sha512x2,O_DIRECT-rd+wr)
 plain 0.8 ${lim[cp]} cp
 ingest-z 0.9 ${lim[zlib2]} 2x(zlib-9,1-core)

@@ -2,6 +2,7 @@
 // its progress line, and Ctrl-C.
 #include "copy/commands.h"
 
+#include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
 #include "base/signal.h"
@@ -9,6 +10,7 @@
 #include "copy/copy_pipeline.h"
 #include "copy/progress.h"
 #include "frame/console_msg.h"
+#include "store/store_lock.h"
 
 namespace {
 
@@ -55,6 +57,7 @@ int copy_command(int argc, char** argv) {
   if (!listed) return 14;
   int count = 0;
   uint32_t options = COPY_DEFAULT_OPTIONS;
+  bool fail_at_once = false;
   const char* dest_folder = nullptr;
   const char* dest_file = nullptr;
   for (int i = 1; i < argc; i++) {
@@ -71,6 +74,7 @@ int copy_command(int argc, char** argv) {
         (char_to_lower_ascii(arg[1]) == 'd' ? dest_folder : dest_file) = value;
         break;
       }
+      case 'b': fail_at_once = true; break;
       case 'n': options &= ~COPY_OVERWRITE; break;
       case 'p': options |= COPY_ANY_SIZE; break;
       case 'w': options &= ~COPY_AVOID_DUPLICATES; break;
@@ -119,5 +123,21 @@ int copy_command(int argc, char** argv) {
     console_print("ERROR: Can't copy multiple source files to destination file\n");
     return 87;
   }
-  return copy_sources(&pool, listed, count, options, folder, file, parent);
+  // A copy into a store shares the store's lock for its whole run, so that
+  // a prune cannot delete a chunk the copy has found stored and will list.
+  StoreInfo* store = nullptr;
+  StoreLock lock{OS_NO_HANDLE};
+  const char* err = nullptr;
+  int rc = store_locate(&store, &pool, &err, folder ? folder : file);
+  if (rc == 0) {
+    rc = store_lock_for_command(&lock, store, STORE_LOCK_SHARED, fail_at_once);
+    store_release(store);
+    if (rc) return rc;
+  } else if (rc != ERR_NOT_FOUND) {
+    console_print("ERROR: %s\n", err ? err : "");
+    return rc;
+  }
+  rc = copy_sources(&pool, listed, count, options, folder, file, parent);
+  store_lock_release(&lock);
+  return rc;
 }

@@ -1,8 +1,11 @@
 // The copy command and its registration with the command frame.
 #pragma once
 
-// copy [-d <folder>] [-f <file>] [-n] [-p] [-w] <source> [<source> ...] [<destination>]
+// copy [-b] [-d <folder>] [-f <file>] [-n] [-p] [-w] <source> [<source> ...] [<destination>]
 int copy_command(int argc, char** argv);
+
+// verify [-a] [-b] [-r] <chunk map, folder or store folder> [...]
+int verify_command(int argc, char** argv);
 
 // Registers `copy` with the frame and schedules its removal at exit. Start-up only.
 void copy_register_commands();

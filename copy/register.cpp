@@ -7,8 +7,12 @@
 namespace {
 
 CommandEntry g_copy_entry;
+CommandEntry g_verify_entry;
 
-void unregister_copy() { unregister_command(&g_copy_entry); }
+void unregister_copy() {
+  unregister_command(&g_verify_entry);
+  unregister_command(&g_copy_entry);
+}
 
 }  // namespace
 
@@ -17,10 +21,18 @@ void copy_register_commands() {
                    "Copy file(s) to or from hash store.\n",
                    "syntax: %(command_name) %1 [<switch> ...] <souce file> [<source file> ...] "
                    "[<destination file/folder>]\nswitches:\n"
+                   "  -b  Fail at once when the destination store is in use.\n"
                    "  -d <destination folder>  Destination folder.\n"
                    "  -f <destination file>  Destination file.\n"
                    "  -n  Do not overwrite files.\n"
                    "  -p  Copy between different sized devices.\n"
                    "  -w  Do not avoid writing duplicate data.\n");
+  register_command(&g_verify_entry, nullptr, "verify", verify_command,
+                   "Check that a hash store holds what its zuvo files list.\n",
+                   "syntax: %(command_name) %1 [<switch> ...] <zuvo file/folder/store folder> "
+                   "[...]\nswitches:\n"
+                   "  -a  Check every file in the chunk dictionary of a store folder.\n"
+                   "  -b  Fail at once when the store is in use.\n"
+                   "  -r  Move damaged chunk files aside.\n");
   std::atexit(unregister_copy);
 }

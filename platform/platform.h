@@ -385,6 +385,16 @@ void os_process_setup();
 // replace-if-exists); with `replace` true an existing `to` is replaced.
 // Returns 0 or an error number. Thread-safe.
 [[nodiscard]] int os_file_rename(const OsNativeName* from, const OsNativeName* to, bool replace);
+// Takes an advisory whole-file lock, shared or exclusive, on the file open on
+// `handle` for reading, without waiting: POSIX flock (network file systems
+// emulate it with record locks, which may want write access for an
+// exclusive lock); Windows a byte-range lock far past any data, so that it
+// keeps no reader from the file's bytes. The lock belongs to the handle and
+// ends with os_file_unlock or when the handle is closed. Returns 0, 33 when
+// another handle holds a lock that conflicts, or an error number. Thread-safe.
+[[nodiscard]] int os_file_lock(OsHandle handle, bool exclusive);
+// Drops the lock os_file_lock took on `handle`, if any.
+void os_file_unlock(OsHandle handle);
 // The calling process's id, which no other running process shares; used to
 // keep temporary names of concurrent processes apart. Thread-safe.
 uint64_t os_process_id();

@@ -49,16 +49,20 @@ size_t level_length(const StoreInfo* store, uint32_t level) {
 }
 
 // Creates the dictionary folders of cf->path, outermost first, with the
-// metadata folder's access. Results are not checked: existing folders are
-// fine and a real failure shows up when the file is created.
-void create_dictionary_folders(const StoreInfo* store, const ChunkFile* cf) {
+// metadata folder's access. Existing folders are fine, and a failure shows up
+// when the file is created; returns the first error other than "exists",
+// which says why better than the create's "path not found" (a full disk).
+int create_dictionary_folders(const StoreInfo* store, const ChunkFile* cf) {
   char folder[CHUNK_FILE_PATH_SIZE];
+  int first = 0;
   for (uint32_t level = 1; level <= store->folder_levels; ++level) {
     const size_t n = level_length(store, level);
     std::memcpy(folder, cf->path, n);
     folder[n] = 0;
-    (void)create_folder(folder, &store->access);
+    const int rc = create_folder(folder, &store->access);
+    if (first == 0 && rc != 0 && rc != ERR_ALREADY_EXISTS) first = rc;
   }
+  return first;
 }
 
 // Opens a new temporary file in the chunk's folder and records it as pending.
@@ -210,8 +214,9 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
 
   rc = open_temp(cf);
   if (rc != 0) {
-    create_dictionary_folders(store, cf);
+    const int folders = create_dictionary_folders(store, cf);
     rc = open_temp(cf);
+    if (rc == ERR_PATH_NOT_FOUND && folders != 0) rc = folders;
   }
   if (rc != 0) return fail(pool, out_err, rc, TEXT_CREATE, cf->path);
   cf->created = 1;

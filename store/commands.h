@@ -5,6 +5,8 @@
 int create_store_command(int argc, char** argv);
 // info [<file/folder>]
 int info_command(int argc, char** argv);
+// prune [-b] [-n] <store folder>
+int prune_command(int argc, char** argv);
 
 // "sha2_512" for hash type 1, else "unknown".
 const char* hash_type_name(unsigned type);

@@ -10,8 +10,10 @@ namespace {
 
 CommandEntry g_create_store_entry;
 CommandEntry g_info_entry;
+CommandEntry g_prune_entry;
 
 void unregister_store_commands() {
+  unregister_command(&g_prune_entry);
   unregister_command(&g_info_entry);
   unregister_command(&g_create_store_entry);
 }
@@ -28,5 +30,10 @@ void store_register_commands() {
   register_command(&g_info_entry, nullptr, "info", info_command,
                    "Display zuvo file/store information.\n",
                    "syntax: %(command_name) %1 [<switch> ...] [<file/folder>]\nswitches:\n");
+  register_command(&g_prune_entry, nullptr, "prune", prune_command,
+                   "Delete chunk files that no chunk map uses.\n",
+                   "syntax: %(command_name) %1 [<switch> ...] <store folder>\nswitches:\n"
+                   "  -b  Fail at once when the store is in use.\n"
+                   "  -n  Only report what would be deleted.\n");
   std::atexit(unregister_store_commands);
 }

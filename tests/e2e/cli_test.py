@@ -53,6 +53,8 @@ LIST_FOOT = "For more help run: zuvo <command> -h" + NL
 LINE_COPY = "  copy  Copy file(s) to or from hash store." + NL
 LINE_CREATE = "  create_store  Create a hash store." + NL
 LINE_INFO = "  info  Display zuvo file/store information." + NL
+LINE_PRUNE = "  prune  Delete chunk files that no chunk map uses." + NL
+LINE_VERIFY = "  verify  Check that a hash store holds what its zuvo files list." + NL
 CREATE_HELP = NL.join([
     "syntax: zuvo create_store [<switch> ...] <store folder>", "switches:",
     "  -i <n>  Hash chunk size", "  -n <n>  Folder levels in chunk dictionary",
@@ -74,7 +76,8 @@ def info_image(path):
 
 def test_frame(tmp):
     expect([], tmp, BANNER)
-    full_list = LIST_HEAD + LINE_COPY + LINE_CREATE + LINE_INFO + LIST_FOOT
+    full_list = (LIST_HEAD + LINE_COPY + LINE_CREATE + LINE_INFO + LINE_PRUNE + LINE_VERIFY +
+                 LIST_FOOT)
     for word in ["-h", "/?", "HELP", "--help", "h", "-help"]:
         expect([word], tmp, full_list)
     expect(["-h", "st"], tmp, LIST_HEAD + LINE_CREATE + LIST_FOOT)

@@ -16,12 +16,15 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "soak"))
 import crash_soak  # noqa: E402  (chunk and map checks)
 
 K = 16384
 TEMP_PREFIX = ".zuvo-tmp-"
+# The SSH file system keeps each client's locks to itself.
+LOCKS_ACROSS_MOUNTS = False
 
 
 class Failure(Exception):
@@ -145,6 +148,66 @@ def leg_soak(exe, folder, runs):
     return last[0] if last else ""
 
 
+def leg_keeping(exe, folder, second, local):
+    """Ingests, map deletions and prunes at once, then `verify`: 0 problems."""
+    import threading
+    store = os.path.join(folder, "keep")
+    must(exe, "create_store", "-i", str(K), store)
+    os.makedirs(os.path.join(store, "m"))
+    rng = random.Random(4)
+    blocks = [rng.randbytes(K) for _ in range(48)]
+    rounds = 6
+    written, errors = {}, []
+
+    def writer(w, root):
+        for i in range(rounds):
+            data = b"".join(blocks[rng.randrange(len(blocks))] for _ in range(40)) + os.urandom(K)
+            name = "w%d_%d" % (w, i)
+            src = os.path.join(local, name)
+            write(src, data)
+            r = zuvo(exe, "copy", src, os.path.join(root, "keep", "m", name))
+            if r.returncode != 0:
+                errors.append("copy %s: %r" % (name, r.stdout[-300:]))
+            written[name] = data
+
+    def deleter():
+        for _ in range(rounds):
+            time.sleep(0.15)
+            maps = [m for m in os.listdir(os.path.join(store, "m")) if not m.startswith(TEMP_PREFIX)]
+            if maps:
+                try:
+                    os.remove(os.path.join(store, "m", rng.choice(sorted(maps))))
+                except FileNotFoundError:
+                    pass
+
+    def pruner():
+        for _ in range(rounds):
+            r = zuvo(exe, "prune", store)
+            if r.returncode != 0:
+                errors.append("prune: %r" % r.stdout[-300:])
+
+    # The store lock must reach every writer: through a second mount only
+    # where the file system's locks hold across its clients.
+    roots = [folder, folder if second and not LOCKS_ACROSS_MOUNTS else (second or folder)]
+    threads = [threading.Thread(target=writer, args=(w, roots[w])) for w in range(2)]
+    threads += [threading.Thread(target=deleter), threading.Thread(target=pruner)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    if errors:
+        raise Failure("; ".join(errors[:3]))
+    r = must(exe, "verify", store)
+    last = r.stdout.decode(errors="replace").strip().splitlines()[-1]
+    if not last.endswith(" 0 problems"):
+        raise Failure("verify: " + last)
+    remaining = [m for m in os.listdir(os.path.join(store, "m")) if not m.startswith(TEMP_PREFIX)]
+    for name in remaining:
+        restore_equals(exe, os.path.join(store, "m", name), written[name], local)
+    return "%d rounds of two ingests, deletions and prunes at once; verify: 0 problems, %d maps restored" % (
+        rounds, len(remaining))
+
+
 def free_bytes(folder):
     st = os.statvfs(folder)
     return st.f_bavail * st.f_frsize
@@ -234,6 +297,7 @@ def main():
     legs = [("round trips", lambda: leg_round_trips(exe, a.folder, local)),
             ("two writers", lambda: leg_two_writers(exe, a.folder, a.second, local)),
             ("kill soak", lambda: leg_soak(exe, a.folder, a.soak))]
+    legs.append(("prune during ingests", lambda: leg_keeping(exe, a.folder, a.second, local)))
     if a.full_disk:
         legs.append(("full disk", lambda: leg_full_disk(exe, a.folder, local, bool(a.second))))
     legs.append(("fallbacks", lambda: fallbacks(exe, a.folder, local)))

@@ -1,0 +1,439 @@
+// The verify command: checks that a store holds what its chunk maps promise.
+// The paths name chunk maps, folders of a store's tree or store folders; the
+// maps are grouped by store and each store's distinct chunks are checked at
+// copy speed (verify.h). Every problem gets a line naming the chunk file and
+// the maps that list it; with -r a damaged chunk file is moved aside, so that
+// copying the original data in again writes the chunk anew. Nothing is deleted.
+#include <cstring>
+
+#include "base/err.h"
+#include "base/file.h"
+#include "base/path.h"
+#include "base/signal.h"
+#include "base/text.h"
+#include "copy/commands.h"
+#include "copy/progress.h"
+#include "copy/verify.h"
+#include "frame/console_msg.h"
+#include "store/chunk_file.h"
+#include "store/chunk_map.h"
+#include "store/store_lock.h"
+#include "store/store_walk.h"
+
+namespace {
+
+// Maps listed on a problem's line; the rest are counted.
+constexpr int VERIFY_MAPS_SHOWN = 3;
+// Numbered names tried for a damaged chunk file moved aside.
+constexpr int VERIFY_ASIDE_TRIES = 100;
+
+struct MapNode {
+  MapNode* next;
+  const char* path;
+  bool needed;  // lists a missing or damaged chunk
+};
+
+// One store and what to check in it.
+struct StoreRun {
+  StoreRun* next;
+  StoreInfo* store;
+  StoreLock lock;
+  MapNode* maps;
+  MapNode** maps_tail;
+  bool whole;  // -a on the store folder: every file of the dictionary too
+};
+
+// A chunk with a problem and the maps that list it.
+struct Problem {
+  size_t index;
+  MapNode** lists;  // the maps that list it, up to list_count
+  size_t list_count;
+  size_t list_capacity;
+};
+
+struct Verify {
+  ScratchPool pool;
+  bool all = false;
+  bool repair = false;
+  bool fail_at_once = false;
+  StoreRun* runs = nullptr;
+  uint64_t problems = 0;
+};
+
+// The run of `store` (a reference the run takes over), made and locked on
+// first use. Returns 0 or an error already printed.
+int run_for(Verify* v, StoreInfo* store, StoreRun** out_run) {
+  for (StoreRun* r = v->runs; r; r = r->next) {
+    if (std::strcmp(r->store->path, store->path) == 0) {
+      store_release(store);
+      *out_run = r;
+      return 0;
+    }
+  }
+  auto* r = static_cast<StoreRun*>(allocate(&v->pool, sizeof(StoreRun)));
+  if (!r) {
+    store_release(store);
+    console_print("ERROR: Out of memory\n");
+    return ERR_OUTOFMEMORY;
+  }
+  *r = StoreRun{nullptr, store, {OS_NO_HANDLE}, nullptr, nullptr, false};
+  r->maps_tail = &r->maps;
+  StoreRun** tail = &v->runs;
+  while (*tail) tail = &(*tail)->next;
+  *tail = r;
+  *out_run = r;
+  // Shared with copies into the store, taken before any map is read: a
+  // prune must not delete maps or chunks while they are checked.
+  return store_lock_for_command(&r->lock, store, STORE_LOCK_READER, v->fail_at_once);
+}
+
+int add_map(Verify* v, StoreRun* r, const char* path) {
+  auto* node = static_cast<MapNode*>(allocate(&v->pool, sizeof(MapNode)));
+  const char* copy = pool_copy_text(&v->pool, path);
+  if (!node || !copy) return ERR_OUTOFMEMORY;
+  *node = MapNode{nullptr, copy, false};
+  *r->maps_tail = node;
+  r->maps_tail = &node->next;
+  return 0;
+}
+
+struct WalkContext {
+  Verify* v;
+  StoreRun* run;
+};
+
+int collect_file(void* context, const StoreFile* file) {
+  auto* w = static_cast<WalkContext*>(context);
+  if (file->kind != STORE_FILE_PLAIN) return 0;
+  return add_map(w->v, w->run, file->path);
+}
+
+// Resolves one path argument into a store run and its maps.
+int add_path(Verify* v, const char* arg) {
+  ScratchPool local;
+  const char* path = path_full(&v->pool, nullptr, arg);
+  if (!path) {
+    console_print("ERROR: Invalid path \"%s\"\n", arg);
+    return ERR_INVALID_PARAMETER;
+  }
+  bool is_folder = false;
+  int rc = query_path_kind(path, &is_folder);
+  if (rc) {
+    console_print("ERROR: Unable to open \"%s\"\n", path);
+    return rc;
+  }
+  StoreInfo* store = nullptr;
+  const char* err = nullptr;
+  rc = store_locate(&store, &local, &err, path);
+  if (rc) {
+    console_print("ERROR: %s\n", text_or_empty(err));
+    return rc;
+  }
+  // The store folder itself is the parent of the metadata folder.
+  const char* store_folder = path_full(&local, store->path, "..");
+  StoreRun* r = nullptr;
+  rc = run_for(v, store, &r);
+  if (rc) return rc;
+  if (!store_folder) return ERR_OUTOFMEMORY;
+  if (!is_folder) {
+    ChunkMap* map = nullptr;
+    rc = store_read_map(&map, &local, &err, path);
+    if (rc == 0 && !map) {
+      rc = ERR_UNKNOWN_REVISION;
+      err = pool_format(&local, "Not a chunk map \"%s\"", path);
+    }
+    chunk_map_release(map);
+    if (rc) {
+      console_print("ERROR: %s\n", text_or_empty(err));
+      return rc;
+    }
+    return add_map(v, r, path);
+  }
+  if (v->all && std::strcmp(store_folder, path) == 0) r->whole = true;
+  WalkContext w{v, r};
+  rc = store_walk_tree(&local, &err, path, collect_file, &w);
+  if (rc) console_print("ERROR: %s\n", text_or_empty(err));
+  return rc;
+}
+
+const char* reason_text(uint8_t status) {
+  switch (status) {
+    case VERIFY_BAD_SIZE:
+      return " (a size no chunk can have)";
+    case VERIFY_NO_INFLATE:
+      return " (does not inflate)";
+    case VERIFY_MISMATCH:
+      return " (content does not match its name)";
+    case VERIFY_UNREADABLE:
+      return " (cannot be read)";
+    default:
+      return "";
+  }
+}
+
+const char* plural(uint64_t n) { return n == 1 ? "" : "s"; }
+
+bool is_damaged(uint8_t status) {
+  return status == VERIFY_BAD_SIZE || status == VERIFY_NO_INFLATE || status == VERIFY_MISMATCH;
+}
+
+// Moves a damaged chunk file aside under a name no reader or writer takes
+// for a chunk; the name is printed.
+void move_aside(ScratchPool* pool, const char* chunk_path) {
+  int rc = ERR_ALREADY_EXISTS;
+  const char* aside = nullptr;
+  for (int n = 1; n <= VERIFY_ASIDE_TRIES && rc == ERR_ALREADY_EXISTS; n++) {
+    aside = n == 1 ? pool_format(pool, "%s%s", chunk_path, STORE_DAMAGED_SUFFIX)
+                   : pool_format(pool, "%s%s.%d", chunk_path, STORE_DAMAGED_SUFFIX, n);
+    rc = aside ? rename_file(chunk_path, aside, false) : ERR_OUTOFMEMORY;
+  }
+  if (rc) {
+    console_print("  ERROR: unable to move it aside (error %d)\n", rc);
+  } else {
+    console_print("  moved aside to \"%s\"\n", aside);
+  }
+}
+
+// Finds the maps that list each problem chunk by reading the maps again:
+// only a store with problems pays for it, and the check itself keeps no
+// more than the distinct hashes.
+int find_listing_maps(ScratchPool* pool, StoreRun* r, const MarkSet* chunks, Problem* problems,
+                      size_t problem_count) {
+  MarkSet wanted{};
+  for (size_t i = 0; i < problem_count; i++) {
+    if (mark_set_add(&wanted, mark_set_at(chunks, problems[i].index)) != 0) {
+      mark_set_free(&wanted);
+      return ERR_OUTOFMEMORY;
+    }
+  }
+  mark_set_finish(&wanted);
+  int rc = 0;
+  for (MapNode* m = r->maps; m && rc == 0; m = m->next) {
+    ScratchPool local;
+    ChunkMap* map = nullptr;
+    if (store_read_map(&map, &local, nullptr, m->path) != 0 || !map) continue;
+    for (uint64_t s = 0; s < map->chunk_count && rc == 0; s++) {
+      const uint8_t* hash = map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * s;
+      if (!mark_set_contains(&wanted, hash)) continue;
+      // The problems are in hash order, as the chunks are.
+      size_t lo = 0;
+      size_t hi = problem_count;
+      while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (std::memcmp(mark_set_at(chunks, problems[mid].index), hash, MARK_SET_HASH_SIZE) < 0) {
+          lo = mid + 1;
+        } else {
+          hi = mid;
+        }
+      }
+      Problem& p = problems[lo];
+      if (p.list_count && p.lists[p.list_count - 1] == m) continue;
+      if (p.list_count == p.list_capacity) {
+        const size_t capacity = p.list_capacity ? 2 * p.list_capacity : 4;
+        auto* lists = static_cast<MapNode**>(allocate(pool, capacity * sizeof(MapNode*)));
+        if (!lists) {
+          rc = ERR_OUTOFMEMORY;
+          break;
+        }
+        if (p.list_count) std::memcpy(lists, p.lists, p.list_count * sizeof(MapNode*));
+        p.lists = lists;
+        p.list_capacity = capacity;
+      }
+      p.lists[p.list_count++] = m;
+      m->needed = true;
+    }
+    chunk_map_release(map);
+  }
+  mark_set_free(&wanted);
+  return rc;
+}
+
+struct DictionaryCount {
+  Verify* v;
+  MarkSet* chunks;
+  uint64_t temps;
+  uint64_t aside;
+};
+
+int collect_dictionary(void* context, const StoreFile* file) {
+  auto* d = static_cast<DictionaryCount*>(context);
+  switch (file->kind) {
+    case STORE_FILE_CHUNK:
+      return mark_set_add(d->chunks, file->hash);
+    case STORE_FILE_TEMP:
+      d->temps++;
+      return 0;
+    case STORE_FILE_DAMAGED:
+      d->aside++;
+      return 0;
+    default:
+      console_print("not a chunk file \"%s\"\n", file->path);
+      d->v->problems++;
+      return 0;
+  }
+}
+
+// Checks one store. Returns 0 or an error that stopped the check.
+int verify_store(Verify* v, StoreRun* r) {
+  ScratchPool pool;
+  MarkSet chunks{};
+  uint64_t maps = 0;
+  const uint64_t earlier_problems = v->problems;
+  int rc = 0;
+  const StoreInfo* store = r->store;
+  for (MapNode* m = r->maps; m && rc == 0; m = m->next) {
+    ScratchPool local;
+    ChunkMap* map = nullptr;
+    const char* err = nullptr;
+    rc = store_read_map(&map, &local, &err, m->path);
+    if (rc == 0 && map && map->chunk_size != store->chunk_size) {
+      rc = ERR_INVALID_PARAMETER;
+      err = pool_format(&local, "Mismatched chunk map and store chunk size \"%s\"", m->path);
+    }
+    if (rc) {
+      // A map that cannot be read is a problem of the store, not the end of the check.
+      console_print("bad chunk map: %s\n", text_or_empty(err));
+      v->problems++;
+      m->needed = true;
+      rc = 0;
+    } else if (map) {
+      maps++;
+      for (uint64_t s = 0; s < map->chunk_count && rc == 0; s++) {
+        rc = mark_set_add(&chunks, map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * s);
+      }
+    }
+    chunk_map_release(map);
+  }
+  DictionaryCount d{v, &chunks, 0, 0};
+  const char* err = nullptr;
+  if (rc == 0 && r->whole) rc = store_walk_dictionary(&pool, &err, store, collect_dictionary, &d);
+  if (rc) {
+    mark_set_free(&chunks);
+    console_print("ERROR: %s\n", err ? err : "Out of memory for the chunk list");
+    return rc;
+  }
+  mark_set_finish(&chunks);
+
+  auto* status = static_cast<uint8_t*>(allocate(&pool, chunks.count + 1));
+  if (!status) rc = ERR_OUTOFMEMORY;
+  ProgressLine line{};
+  if (rc == 0) {
+    rc = verify_chunks(&pool, &err, store, &chunks, status, signal_get(SIGNAL_INTERRUPT),
+                       progress_update, &line);
+  }
+  if (line.last_length) console_print("\n");
+  if (rc) {
+    mark_set_free(&chunks);
+    console_print("ERROR: %s\n", err ? err : "Out of memory for the chunk list");
+    return rc;
+  }
+
+  size_t problem_count = 0;
+  for (size_t i = 0; i < chunks.count; i++) problem_count += status[i] != VERIFY_OK;
+  auto* problems = static_cast<Problem*>(allocate(&pool, (problem_count + 1) * sizeof(Problem)));
+  if (!problems) rc = ERR_OUTOFMEMORY;
+  size_t n = 0;
+  for (size_t i = 0; i < chunks.count && problems; i++) {
+    if (status[i] != VERIFY_OK) problems[n++] = Problem{i, nullptr, 0, 0};
+  }
+  if (rc == 0) rc = find_listing_maps(&pool, r, &chunks, problems, problem_count);
+  if (rc) {
+    mark_set_free(&chunks);
+    console_print("ERROR: Out of memory for the problem list\n");
+    return rc;
+  }
+
+  bool damaged = false;
+  for (size_t i = 0; i < problem_count; i++) {
+    const Problem& p = problems[i];
+    char chunk_path[CHUNK_FILE_PATH_SIZE];
+    if (chunk_file_path(store, mark_set_at(&chunks, p.index), chunk_path, sizeof chunk_path,
+                        nullptr) == 0) {
+      chunk_path[0] = 0;
+    }
+    const uint8_t s = status[p.index];
+    console_print("%s \"%s\"%s", s == VERIFY_MISSING ? "missing chunk file" : "damaged chunk file",
+                  chunk_path, reason_text(s));
+    if (p.list_count == 0) console_print(", listed in no chunk map");
+    for (size_t m = 0; m < p.list_count && m < VERIFY_MAPS_SHOWN; m++) {
+      console_print(m == 0 ? ", listed in \"%s\"" : ", \"%s\"", p.lists[m]->path);
+    }
+    if (p.list_count > VERIFY_MAPS_SHOWN) {
+      console_print(" and %I64u more", static_cast<uint64_t>(p.list_count - VERIFY_MAPS_SHOWN));
+    }
+    console_print("\n");
+    if (is_damaged(s)) {
+      damaged = true;
+      if (v->repair) move_aside(&pool, chunk_path);
+    }
+  }
+  v->problems += problem_count;
+
+  const char* store_folder = path_full(&pool, store->path, "..");
+  const uint64_t count = chunks.count;
+  console_print("store \"%s\": %I64u chunk map%s, %I64u chunk%s, %s checked, %I64u problem%s\n",
+                text_or_empty(store_folder), maps, plural(maps), count, plural(count),
+                text_or_empty(format_size(&pool, count * store->chunk_size)),
+                v->problems - earlier_problems, plural(v->problems - earlier_problems));
+  if (d.temps) console_print("temporary files: %I64u (prune removes them)\n", d.temps);
+  if (d.aside) console_print("damaged chunk files kept aside: %I64u\n", d.aside);
+  bool any_needed = false;
+  for (MapNode* m = r->maps; m; m = m->next) any_needed |= m->needed;
+  if (any_needed) {
+    console_print(damaged && !v->repair
+                      ? "to repair, run verify -r, then copy the original data of these chunk "
+                        "maps into the store again:\n"
+                      : "to repair, copy the original data of these chunk maps into the store "
+                        "again:\n");
+    for (MapNode* m = r->maps; m; m = m->next) {
+      if (m->needed) console_print("  %s\n", m->path);
+    }
+  }
+  mark_set_free(&chunks);
+  return 0;
+}
+
+}  // namespace
+
+int verify_command(int argc, char** argv) {
+  Verify v;
+  int paths = 0;
+  for (int i = 1; i < argc; i++) {
+    const char* arg = argv[i];
+    if (!((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2)) {
+      paths++;
+      continue;
+    }
+    switch (char_to_lower_ascii(arg[1])) {
+      case 'a':
+        v.all = true;
+        break;
+      case 'b':
+        v.fail_at_once = true;
+        break;
+      case 'r':
+        v.repair = true;
+        break;
+      default:
+        warn_unknown_switch(arg);
+        break;
+    }
+  }
+  if (paths == 0) {
+    console_print("ERROR: Must specify a chunk map, folder or store folder.\n");
+    return ERR_INVALID_PARAMETER;
+  }
+  int rc = 0;
+  for (int i = 1; i < argc && rc == 0; i++) {
+    const char* arg = argv[i];
+    if ((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2) continue;
+    rc = add_path(&v, arg);
+  }
+  for (StoreRun* r = v.runs; r && rc == 0; r = r->next) rc = verify_store(&v, r);
+  for (StoreRun* r = v.runs; r; r = r->next) {
+    store_lock_release(&r->lock);
+    store_release(r->store);
+  }
+  if (rc) return rc;
+  return v.problems ? ERR_CRC : 0;
+}
