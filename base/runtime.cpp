@@ -172,6 +172,11 @@ void page_free(void* address, size_t size) {
 
 uint64_t tick_ms() { return os_tick_ms(); }
 
+uint32_t processor_count() {
+  static const uint32_t count = os_processor_count();
+  return count;
+}
+
 uint64_t tick_extend(TickExtender* x) {
   std::atomic_ref<uint64_t> base(x->base);
   for (;;) {

@@ -109,6 +109,8 @@ void page_free(void* address, size_t size);
 
 // Milliseconds since an arbitrary origin, never decreasing.
 uint64_t tick_ms();
+// The processors this process may run on (at least 1), asked once.
+uint32_t processor_count();
 
 // Widens a 32-bit millisecond counter that wraps every 2^32 ms into a 64-bit
 // one, for systems whose only clock is 32 bits wide. Correct as long as it is

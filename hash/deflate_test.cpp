@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/err.h"
@@ -75,6 +76,33 @@ TEST(ChunkCompress, TextRoundTrips) {
   ASSERT_EQ(0, chunk_uncompress(packed.data(), packed.size(), back.data(), back.size(), &produced));
   EXPECT_EQ(chunk.size(), produced);
   EXPECT_EQ(chunk, back);
+}
+
+// Far more threads than the streams allowed at once: every one gets its turn
+// and its own result (a lost turn would hang here; a shared arena would mix
+// outputs up).
+TEST(ChunkCompress, ManyThreadsAtOnceEachGetTheirOwnResult) {
+  constexpr int THREADS = 24;
+  std::vector<Bytes> inputs;
+  for (int t = 0; t < THREADS; t++) inputs.push_back(text_bytes(65536, 100 + t));
+  std::vector<Bytes> back(THREADS, Bytes(65536));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREADS; t++) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 8; round++) {
+        Bytes packed(65536);
+        size_t n = 0;
+        size_t m = 0;
+        if (chunk_compress(inputs[t].data(), 65536, packed.data(), packed.size(), &n) != 0 ||
+            chunk_uncompress(packed.data(), n, back[t].data(), 65536, &m) != 0 || m != 65536) {
+          back[t].clear();
+          return;
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < THREADS; t++) EXPECT_EQ(back[t], inputs[t]) << "thread " << t;
 }
 
 TEST(ChunkCompress, OutputThatDoesNotFitIsRefused) {

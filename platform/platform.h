@@ -398,6 +398,8 @@ void os_file_unlock(OsHandle handle);
 // The calling process's id, which no other running process shares; used to
 // keep temporary names of concurrent processes apart. Thread-safe.
 uint64_t os_process_id();
+// The processors this process may run on; at least 1. Thread-safe.
+uint32_t os_processor_count();
 
 // ---- Runtime: events, memory, clock, threads, console control, process ----
 

@@ -3,6 +3,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <pwd.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <climits>
@@ -13,6 +14,15 @@
 #include "platform/posix/posix_internal.h"
 
 const char OS_LINE_END[] = "\n";
+
+uint32_t os_processor_count() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) {
+    return static_cast<uint32_t>(CPU_COUNT(&set));
+  }
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<uint32_t>(online) : 1;
+}
 
 const char16_t* const* os_wide_arguments(int* out_count) {
   if (out_count) *out_count = 0;

@@ -7,6 +7,11 @@
 
 const char OS_LINE_END[] = "\r\n";
 
+uint32_t os_processor_count() {
+  const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return count ? count : 1;
+}
+
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
 
 const char16_t* const* os_wide_arguments(int* out_count) {
