@@ -149,7 +149,7 @@ def test_man_page_has_every_switch_of_the_help(tmp):
     root = unpack(tmp)
     exe = os.path.join(root, "usr/bin/zuvo")
     source = man_source(root)
-    expected = {"create_store": 4, "copy": 5, "info": 0}
+    expected = {"create_store": 4, "copy": 6, "info": 0, "verify": 3, "prune": 2}
     for command, count in expected.items():
         switches = help_switches(exe, command)
         check(len(switches) == count, "%s -h lists %r" % (command, switches))
