@@ -26,6 +26,7 @@
 #include "hash/chunk_hash.h"
 #include "hash/deflate.h"
 #include "platform/fault/fault_platform.h"
+#include "tests/fault/fault_tables.h"
 #include "store/chunk_map.h"
 #include "store/store.h"
 
@@ -121,27 +122,6 @@ struct RunFolder {
     if (!fs::create_directory(probe, ec)) return false;
     fs::remove(probe, ec);
     return true;
-  }
-};
-
-// Plugs the fault wrappers into the file layer and the transfer engine while
-// in scope.
-struct FaultTables {
-  FilePlatform file = {fault_file_create, fault_file_set_info, fault_file_rename,
-                       fault_file_sync,   fault_folder_sync,   fault_file_system_sync};
-  TransferPlatform transfer = TRANSFER_PLATFORM_REAL;
-  const FilePlatform* previous_file;
-  const TransferPlatform* previous_transfer;
-  FaultTables() {
-    transfer.plain_read = fault_plain_read;
-    transfer.plain_write = fault_plain_write;
-    transfer.native_transfer = fault_native_transfer;
-    previous_file = file_platform_swap_for_test(&file);
-    previous_transfer = transfer_platform_swap_for_test(&transfer);
-  }
-  ~FaultTables() {
-    file_platform_swap_for_test(previous_file);
-    transfer_platform_swap_for_test(previous_transfer);
   }
 };
 

@@ -17,6 +17,7 @@
 #include "copy/copy_pipeline.h"
 #include "frame/command.h"
 #include "platform/fault/fault_platform.h"
+#include "tests/fault/fault_tables.h"
 #include "store/chunk_file.h"
 #include "store/chunk_map.h"
 #include "store/commands.h"
@@ -66,24 +67,6 @@ std::vector<std::string> listed_chunks(const std::string& path) {
   store_release(store);
   return paths;
 }
-
-struct FaultTables {
-  FilePlatform file = {fault_file_create, fault_file_set_info, fault_file_rename,
-                       fault_file_sync,   fault_folder_sync,   fault_file_system_sync};
-  TransferPlatform transfer = TRANSFER_PLATFORM_REAL;
-  const FilePlatform* previous_file;
-  const TransferPlatform* previous_transfer;
-  FaultTables() {
-    transfer.plain_read = fault_plain_read;
-    transfer.native_transfer = fault_native_transfer;
-    previous_file = file_platform_swap_for_test(&file);
-    previous_transfer = transfer_platform_swap_for_test(&transfer);
-  }
-  ~FaultTables() {
-    file_platform_swap_for_test(previous_file);
-    transfer_platform_swap_for_test(previous_transfer);
-  }
-};
 
 TEST(PruneFaults, ListedChunksSurviveAndAnUnreadableMapStopsEverything) {
   // The template: maps a and b share two chunks; a is deleted, so a clean
