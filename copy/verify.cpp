@@ -101,6 +101,14 @@ VerifyItem* pop_free_item(VerifyJob* job) {
   return item;
 }
 
+int free_items(VerifyJob* job) {
+  int count = 0;
+  rlock_acquire(&job->lock);
+  for (VerifyItem* item = job->free_list; item; item = item->next) ++count;
+  rlock_release(&job->lock);
+  return count;
+}
+
 // Hands out every chunk, then waits for the items still out. Returns 0,
 // 1223 when cancelled or 14 when no worker could be started.
 int run_loop(VerifyJob* job, Signal* cancel, CopyProgress progress, void* context) {
@@ -119,10 +127,14 @@ int run_loop(VerifyJob* job, Signal* cancel, CopyProgress progress, void* contex
       // An item still out is pushed back after this reset, under the lock,
       // and sets the signal then: the wait below cannot miss it.
       signal_reset(&job->item_free);
-      if (job->in_flight.load() != 0) {
+      if (free_items(job) < COPY_WORK_ITEMS) {
+        // The time-out only keeps the progress line's clock moving.
         (void)signal_wait(&job->item_free, nullptr, DRAIN_REDRAW_MS);
         continue;
       }
+      // Every item is back; their workers are a few instructions from their
+      // last touch of the job.
+      for (uint32_t rounds = 0; job->in_flight.load() != 0;) spin_pause(&rounds);
       if (load(job->done) != shown) report();
       return rc;
     }
