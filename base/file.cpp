@@ -38,6 +38,12 @@ int check_path(const char* path) {
   return 0;
 }
 
+// check_path, then the platform's name for `path` (in `pool`).
+int checked_native_name(ScratchPool* pool, const char* path, NativeName* out_name) {
+  const int rc = check_path(path);
+  return rc != 0 ? rc : path_native_name(pool, path, out_name);
+}
+
 }  // namespace
 
 FileRequest open_file_request(uint32_t mode) {
@@ -233,11 +239,9 @@ int query_path_kind(const char* path, bool* out_is_folder) {
 
 int query_path_access(const char* path, bool link_itself, OsAccess* out_access) {
   *out_access = OsAccess{};
-  int rc = check_path(path);
-  if (rc != 0) return rc;
   ScratchPool local;
   NativeName name;
-  rc = path_native_name(&local, path, &name);
+  const int rc = checked_native_name(&local, path, &name);
   if (rc != 0) return rc;
   return os_access_query(&name.name, link_itself, out_access);
 }
@@ -346,11 +350,9 @@ int sync_file(OsHandle handle) {
 }
 
 int sync_folder(const char* path) {
-  int rc = check_path(path);
-  if (rc != 0) return rc;
   ScratchPool local;
   NativeName name;
-  rc = path_native_name(&local, path, &name);
+  const int rc = checked_native_name(&local, path, &name);
   if (rc != 0) return rc;
   return g_platform->folder_sync(&name.name);
 }

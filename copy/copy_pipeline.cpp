@@ -12,6 +12,7 @@
 #include "base/transfer.h"
 #include "base/work_item.h"
 #include "copy/copy_worker.h"
+#include "copy/free_list.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_map.h"
 #include "store/store.h"
@@ -253,22 +254,6 @@ int prepare_items(Driver* d) {
   return 0;
 }
 
-CopyWorkItem* pop_free_item(CopyJob* job) {
-  rlock_acquire(&job->lock);
-  CopyWorkItem* item = job->free_list;
-  if (item) job->free_list = item->next;
-  rlock_release(&job->lock);
-  return item;
-}
-
-int free_items(CopyJob* job) {
-  int count = 0;
-  rlock_acquire(&job->lock);
-  for (CopyWorkItem* item = job->free_list; item; item = item->next) ++count;
-  rlock_release(&job->lock);
-  return count;
-}
-
 void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context) {
   uint64_t pos = 0;
   uint64_t shown = UINT64_MAX;  // the done count of the last progress call
@@ -281,17 +266,7 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
     report();
     const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
     if (n == 0 || job_error(job)) {
-      // An item still out is pushed back after this reset, under the lock,
-      // and sets the signal then: the wait below cannot miss it.
-      signal_reset(&job->item_free);
-      if (free_items(job) < COPY_WORK_ITEMS) {
-        // The time-out only keeps the progress line's clock moving.
-        (void)signal_wait(&job->item_free, nullptr, DRAIN_REDRAW_MS);
-        continue;
-      }
-      // Every item is back; their workers are a few instructions from their
-      // last touch of the job.
-      for (uint32_t rounds = 0; job->in_flight.load() != 0;) spin_pause(&rounds);
+      if (!drain_step(job, DRAIN_REDRAW_MS)) continue;
       // The last items may have finished after the report above: the final
       // line must show what was done.
       if (load(job->done) != shown) report();
@@ -302,10 +277,10 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
       continue;
     }
     signal_reset(&job->item_free);
-    CopyWorkItem* item = pop_free_item(job);
+    CopyWorkItem* item = free_list_pop(job);
     if (!item) {
       (void)signal_wait(&job->item_free, nullptr, -1);
-      item = pop_free_item(job);
+      item = free_list_pop(job);
       if (!item) continue;
     }
     item->offset = pos;
@@ -313,10 +288,7 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
     job->in_flight.fetch_add(1);
     if (!work_item_run(copy_chunk, item)) {
       // No worker could be started: the item never ran, so it goes back.
-      rlock_acquire(&job->lock);
-      item->next = job->free_list;
-      job->free_list = item;
-      rlock_release(&job->lock);
+      free_list_push(job, item);
       job->in_flight.fetch_sub(1);
       job_fail(job, ERR_OUTOFMEMORY, "Unable to start a worker thread for the copy");
       continue;

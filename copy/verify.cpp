@@ -12,6 +12,7 @@
 #include "base/lock.h"
 #include "base/runtime.h"
 #include "base/work_item.h"
+#include "copy/free_list.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_file.h"
 
@@ -84,29 +85,10 @@ void verify_chunk(void* work_item) {
   job->status[item->index] = check_chunk(item, &read);
   add(job->read, read);
   add(job->done, job->store->chunk_size);
-  rlock_acquire(&job->lock);
-  item->next = job->free_list;
-  job->free_list = item;
-  rlock_release(&job->lock);
+  free_list_push(job, item);
   signal_set(&job->item_free);
   // The last access to the job: the driver leaves only when this reaches 0.
   job->in_flight.fetch_sub(1);
-}
-
-VerifyItem* pop_free_item(VerifyJob* job) {
-  rlock_acquire(&job->lock);
-  VerifyItem* item = job->free_list;
-  if (item) job->free_list = item->next;
-  rlock_release(&job->lock);
-  return item;
-}
-
-int free_items(VerifyJob* job) {
-  int count = 0;
-  rlock_acquire(&job->lock);
-  for (VerifyItem* item = job->free_list; item; item = item->next) ++count;
-  rlock_release(&job->lock);
-  return count;
 }
 
 // Hands out every chunk, then waits for the items still out. Returns 0,
@@ -124,17 +106,7 @@ int run_loop(VerifyJob* job, Signal* cancel, CopyProgress progress, void* contex
   for (;;) {
     report();
     if (next == job->chunks->count || rc) {
-      // An item still out is pushed back after this reset, under the lock,
-      // and sets the signal then: the wait below cannot miss it.
-      signal_reset(&job->item_free);
-      if (free_items(job) < COPY_WORK_ITEMS) {
-        // The time-out only keeps the progress line's clock moving.
-        (void)signal_wait(&job->item_free, nullptr, DRAIN_REDRAW_MS);
-        continue;
-      }
-      // Every item is back; their workers are a few instructions from their
-      // last touch of the job.
-      for (uint32_t rounds = 0; job->in_flight.load() != 0;) spin_pause(&rounds);
+      if (!drain_step(job, DRAIN_REDRAW_MS)) continue;
       if (load(job->done) != shown) report();
       return rc;
     }
@@ -143,7 +115,7 @@ int run_loop(VerifyJob* job, Signal* cancel, CopyProgress progress, void* contex
       continue;
     }
     signal_reset(&job->item_free);
-    VerifyItem* item = pop_free_item(job);
+    VerifyItem* item = free_list_pop(job);
     if (!item) {
       (void)signal_wait(&job->item_free, nullptr, -1);
       continue;
@@ -151,10 +123,7 @@ int run_loop(VerifyJob* job, Signal* cancel, CopyProgress progress, void* contex
     item->index = next;
     job->in_flight.fetch_add(1);
     if (!work_item_run(verify_chunk, item)) {
-      rlock_acquire(&job->lock);
-      item->next = job->free_list;
-      job->free_list = item;
-      rlock_release(&job->lock);
+      free_list_push(job, item);
       job->in_flight.fetch_sub(1);
       rc = ERR_OUTOFMEMORY;
       continue;

@@ -16,6 +16,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "soak"))
@@ -150,7 +151,6 @@ def leg_soak(exe, folder, runs):
 
 def leg_keeping(exe, folder, second, local):
     """Ingests, map deletions and prunes at once, then `verify`: 0 problems."""
-    import threading
     store = os.path.join(folder, "keep")
     must(exe, "create_store", "-i", str(K), store)
     os.makedirs(os.path.join(store, "m"))
