@@ -286,6 +286,11 @@ int verify_store(Verify* v, StoreRun* r) {
     ChunkMap* map = nullptr;
     const char* err = nullptr;
     rc = store_read_map(&map, &local, &err, m->path);
+    if (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND) {
+      // Deleted since it was found: nothing left to check.
+      rc = 0;
+      continue;
+    }
     if (rc == 0 && map && map->chunk_size != store->chunk_size) {
       rc = ERR_INVALID_PARAMETER;
       err = pool_format(&local, "Mismatched chunk map and store chunk size \"%s\"", m->path);

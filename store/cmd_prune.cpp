@@ -4,12 +4,16 @@
 // anything doubtful stops it before a single deletion), then sweeps the
 // dictionary. It holds the store lock alone, so no copy into the store runs
 // meanwhile; a prune killed at any moment has deleted only unlisted files.
+// Maps that people move or delete meanwhile are not under the lock: the tree
+// is walked again until a walk finds no map it had not read, so a map moved
+// behind the walk is never missed.
 #include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
 #include "base/signal.h"
 #include "base/text.h"
 #include "frame/console_msg.h"
+#include "hash/chunk_hash.h"
 #include "store/chunk_map.h"
 #include "store/commands.h"
 #include "store/mark_set.h"
@@ -38,7 +42,24 @@ struct Prune {
   uint64_t removed_bytes = 0;
   uint64_t temps = 0;
   uint64_t damaged = 0;
+  ChunkHasher* hasher = nullptr;
+  MarkSet seen{};   // each map read: its name, size and time, hashed; sorted
+  MarkSet found{};  // the same, of maps read by the walk under way
+  int pass = 0;
 };
+
+// Walks before a tree that keeps changing stops the prune.
+constexpr int PRUNE_PASSES = 5;
+
+// What tells one listing of a map from another: its path, size and time.
+void map_identity(Prune* p, const StoreFile* file, uint8_t* out) {
+  chunk_hasher_init(p->hasher);
+  chunk_hasher_update(p->hasher, file->path, text_len(file->path) + 1);
+  chunk_hasher_update(p->hasher, &file->info->size, sizeof file->info->size);
+  chunk_hasher_update(p->hasher, &file->info->last_write_time,
+                      sizeof file->info->last_write_time);
+  chunk_hasher_final(p->hasher, out, MARK_SET_HASH_SIZE);
+}
 
 int check_cancel(Prune* p) {
   if (!signal_is_set(p->cancel)) return 0;
@@ -58,6 +79,7 @@ int mark_file(void* context, const StoreFile* file) {
                    file->path);
   }
   if (file->kind == STORE_FILE_TEMP) {
+    if (p->pass > 1) return 0;  // no copy runs, so no walk finds new ones
     auto* node = static_cast<PathNode*>(allocate(&p->pool, sizeof(PathNode)));
     const char* path = pool_copy_text(&p->pool, file->path);
     if (!node || !path) return err_set(&p->pool, &p->text, ERR_OUTOFMEMORY, "Out of memory");
@@ -65,8 +87,16 @@ int mark_file(void* context, const StoreFile* file) {
     p->tree_temps = node;
     return 0;
   }
+  uint8_t identity[MARK_SET_HASH_SIZE];
+  map_identity(p, file, identity);
+  if (mark_set_contains(&p->seen, identity)) return 0;
   ChunkMap* map = nullptr;
   rc = store_read_map(&map, &p->pool, &p->text, file->path);
+  if (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND) {
+    // Deleted since the folder was read, or moved: a later walk finds it.
+    p->text = nullptr;
+    return 0;
+  }
   if (rc || !map) return rc;
   if (map->chunk_size != p->store->chunk_size) {
     chunk_map_release(map);
@@ -77,9 +107,43 @@ int mark_file(void* context, const StoreFile* file) {
     rc = mark_set_add(&p->marks, map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * i);
   }
   chunk_map_release(map);
+  if (rc == 0) rc = mark_set_add(&p->found, identity);
   if (rc) return err_set(&p->pool, &p->text, rc, "Out of memory for the chunk list");
   p->maps++;
   return 0;
+}
+
+// Marks every chunk that a map of the tree lists. Maps moved or added while
+// a walk runs may lie where it had been already, so the tree is walked again
+// until a walk finds no map it had not read (under the same name, size and
+// time); a map deleted meanwhile needs nothing kept.
+int mark_tree(Prune* p, const char* folder) {
+  int rc = chunk_hasher_new(&p->hasher);
+  if (rc) return err_set(&p->pool, &p->text, rc, "Out of memory");
+  for (p->pass = 1;; p->pass++) {
+    rc = store_walk_tree(&p->pool, &p->text, folder, mark_file, p);
+    if (rc) break;
+    if (p->found.count == 0) break;
+    for (size_t i = 0; i < p->found.count && rc == 0; i++) {
+      rc = mark_set_add(&p->seen, mark_set_at(&p->found, i));
+    }
+    mark_set_free(&p->found);
+    mark_set_finish(&p->seen);
+    if (rc) {
+      rc = err_set(&p->pool, &p->text, rc, "Out of memory for the chunk list");
+      break;
+    }
+    if (p->pass == PRUNE_PASSES) {
+      rc = err_set(&p->pool, &p->text, ERR_BUSY,
+                   "Chunk maps kept moving while the store's folders were read \"%s\"", folder);
+      break;
+    }
+  }
+  chunk_hasher_destroy(p->hasher);
+  p->hasher = nullptr;
+  mark_set_free(&p->found);
+  mark_set_free(&p->seen);
+  return rc;
 }
 
 int remove_file(Prune* p, const char* path) {
@@ -118,7 +182,7 @@ int sweep_file(void* context, const StoreFile* file) {
 }
 
 int run_prune(Prune* p, const char* folder) {
-  int rc = store_walk_tree(&p->pool, &p->text, folder, mark_file, p);
+  int rc = mark_tree(p, folder);
   if (rc) return rc;
   mark_set_finish(&p->marks);
   rc = store_walk_dictionary(&p->pool, &p->text, p->store, sweep_file, p);

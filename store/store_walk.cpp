@@ -104,11 +104,14 @@ int nested_store(ScratchPool* pool, const char** out_err, const char* path, bool
   return err_set(pool, out_err, rc, "%s", text_or_empty(text));
 }
 
-int walk_tree(ScratchPool* pool, const char** out_err, const char* folder, StoreVisit visit,
-              void* context) {
+int walk_tree(ScratchPool* pool, const char** out_err, const char* folder, bool top,
+              StoreVisit visit, void* context) {
   ScratchPool local;
   Entry* first = nullptr;
   int rc = read_folder(&local, nullptr, folder, &first);
+  // A folder deleted or moved since its parent was read: what it held is
+  // gone, or found where it went by a later walk.
+  if (!top && (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND)) return 0;
   if (rc) return err_set(pool, out_err, rc, "Unable to read folder \"%s\"", folder);
   for (Entry* entry = first; entry; entry = entry->next) {
     const FileInfo& info = entry->info;
@@ -125,7 +128,7 @@ int walk_tree(ScratchPool* pool, const char** out_err, const char* folder, Store
       rc = nested_store(pool, out_err, entry->path, &nested);
       if (rc) return rc;
       if (nested) continue;
-      rc = walk_tree(pool, out_err, entry->path, visit, context);
+      rc = walk_tree(pool, out_err, entry->path, false, visit, context);
       if (rc) return rc;
       continue;
     }
@@ -212,7 +215,7 @@ bool store_parse_chunk_name(const char* name, size_t length, uint8_t* out_hash) 
 int store_walk_tree(ScratchPool* pool, const char** out_err, const char* folder, StoreVisit visit,
                     void* context) {
   if (out_err) *out_err = nullptr;
-  return walk_tree(pool, out_err, folder, visit, context);
+  return walk_tree(pool, out_err, folder, true, visit, context);
 }
 
 int store_walk_dictionary(ScratchPool* pool, const char** out_err, const StoreInfo* store,

@@ -1,7 +1,8 @@
 // prune run in-process over the fault-injecting platform: every open and
 // every read it makes is failed in turn. Whatever fails, no chunk that a map
 // lists is deleted, and a chunk map that cannot be opened or read stops the
-// prune before it deletes anything.
+// prune before it deletes anything. A map moved while prune reads the tree
+// is found where it went.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -134,6 +135,68 @@ TEST(PruneFaults, ListedChunksSurviveAndAnUnreadableMapStopsEverything) {
   }
   // The map was opened and read, and each of those failures was tried.
   EXPECT_GE(map_failures, 3);
+}
+
+// Moves `from` to `to` when the file layer first opens a file whose name
+// ends in `trigger`, as someone tidying their maps during a prune would.
+struct MoveOnOpen {
+  std::string trigger, from, to;
+  bool moved = false;
+};
+MoveOnOpen g_move;
+
+bool name_ends_with(const OsNativeName* name, const std::string& tail) {
+  std::string text;
+  if (name->bytes) {
+    text = name->bytes;
+  } else {
+    for (const char16_t* u = name->units; u && *u; ++u) text += *u == u'\\' ? '/' : char(*u);
+  }
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int moving_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                  uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                  uint32_t* out_information) {
+  if (!g_move.moved && name_ends_with(name, g_move.trigger)) {
+    g_move.moved = true;
+    fs::rename(g_move.from, g_move.to);
+  }
+  return FILE_PLATFORM_REAL.create(name, access, share, attributes, disposition, options,
+                                   out_handle, out_information);
+}
+
+TEST(PruneFaults, AMapMovedBehindTheWalkKeepsItsChunks) {
+  // The walk reads folder a, then z. While it reads a's map, z's map moves
+  // into a, whose listing it has already taken.
+  TestFolder t;
+  ScratchPool pool;
+  const std::string store = t.at("s");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, store.c_str(), K, 0, 1, 2), 0);
+  fs::create_directories(store + "/a");
+  fs::create_directories(store + "/z");
+  write_chunks(t.at("a.bin"), 1, 2);
+  write_chunks(t.at("b.bin"), 3, 2);
+  for (const char* name : {"a/a.bin", "z/b.bin"}) {
+    ASSERT_EQ(copy_file(&pool, nullptr, nullptr, COPY_DEFAULT_OPTIONS,
+                        t.at(fs::path(name).filename().string()).c_str(),
+                        (store + "/" + name).c_str(), nullptr, nullptr),
+              0);
+  }
+  g_move = {"/a/a.bin", store + "/z/b.bin", store + "/a/b.bin"};
+  FilePlatform moving = FILE_PLATFORM_REAL;
+  moving.create = moving_create;
+  const FilePlatform* previous = file_platform_swap_for_test(&moving);
+  std::string word = "prune", folder = store;
+  char* argv[] = {word.data(), folder.data(), nullptr};
+  const int result = prune_command(2, argv);
+  file_platform_swap_for_test(previous);
+  ASSERT_TRUE(g_move.moved);
+  EXPECT_EQ(result, 0);
+  for (const std::string& chunk : listed_chunks(store + "/a/b.bin")) {
+    EXPECT_TRUE(fs::exists(chunk)) << "lost " << chunk;
+  }
+  EXPECT_EQ(dictionary(store).size(), 4u);
 }
 
 }  // namespace
