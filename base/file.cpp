@@ -249,7 +249,7 @@ int query_path_access(const char* path, bool link_itself, OsAccess* out_access) 
 int read_whole_file(const char* path, void* buffer, size_t size, size_t* out_read) {
   if (out_read) *out_read = 0;
   OsHandle h;
-  int rc = open_file(&h, path, 0x0001 | OPEN_READ);
+  int rc = open_file(&h, path, OPEN_READ_ATTRIBUTES | OPEN_READ);
   if (rc != 0) return rc;
   size_t done = 0;
   while (done < size) {

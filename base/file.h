@@ -14,6 +14,7 @@
 
 // Open mode bits for open_file and, where they apply, create_file.
 enum : uint32_t {
+  OPEN_READ_ATTRIBUTES = 0x0001,   // read attributes: always granted, stated by readers
   OPEN_READ = 0x0002,              // read data
   OPEN_WRITE_ATTRIBUTES = 0x0004,  // write attributes and extended attributes
   OPEN_WRITE = 0x0008,             // write data
@@ -137,11 +138,11 @@ OsHandle standard_error();
 // Returns 0 or an error number; platforms without such a flush return 0.
 [[nodiscard]] int sync_folder(const char* path);
 // Creates a new, empty file with a unique temporary name (beginning ".zuvo-tmp-")
-// in `folder`, opened as create_file opens with `mode` (0 or 0x0600), and stores
-// its handle and its full path (in `pool`). Returns 0 or an error number.
-// The name holds the process id, the thread id and a counter, and the create
-// is exclusive (a taken name is skipped), so concurrent threads and processes
-// never share a file. On failure the handle is -1 and the path null.
+// in `folder`, opened as create_file opens with `mode` (0 or OPEN_UNBUFFERED | OPEN_ASYNC), and
+// stores its handle and its full path (in `pool`). Returns 0 or an error number. The name holds the
+// process id, the thread id and a counter, and the create is exclusive (a taken name is skipped),
+// so concurrent threads and processes never share a file. On failure the handle is -1 and the path
+// null.
 [[nodiscard]] int create_temp_file(OsHandle* out_handle, Allocator* pool, const char* folder,
                                    uint32_t mode, char** out_path,
                                    const OsAccess* access = nullptr);

@@ -217,3 +217,13 @@ const TransferPlatform* transfer_platform_swap_for_test(const TransferPlatform* 
   g_platform = platform ? platform : &TRANSFER_PLATFORM_REAL;
   return previous;
 }
+
+int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* buffer,
+                  size_t size) {
+  if (size > SIZE_MAX - (TRANSFER_ALIGN - 1)) return ERR_INVALID_PARAMETER;
+  const size_t rounded = (size + TRANSFER_ALIGN - 1) & ~(TRANSFER_ALIGN - 1);
+  size_t got = 0;
+  int rc = read_file_at(handle, kind_cache, offset, buffer, rounded, &got);
+  if (rc != 0) return rc;
+  return got < size ? ERR_HANDLE_EOF : 0;
+}

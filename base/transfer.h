@@ -49,6 +49,16 @@ constexpr uint32_t TRANSFER_PIECE = 0x1000000;
 [[nodiscard]] int write_file_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset,
                                 const void* data, size_t size, size_t* out_written);
 
+// Unbuffered transfers move whole blocks of this many bytes.
+constexpr size_t TRANSFER_ALIGN = 4096;
+
+// Positioned read of `size` bytes at `offset` that asks for `size` rounded up
+// to a multiple of TRANSFER_ALIGN. Returns the read's error, 38 when fewer
+// than `size` bytes arrived, else 0. REQUIRES: `buffer` is page-aligned and
+// holds the rounded size (unbuffered handles need both).
+[[nodiscard]] int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* buffer,
+                                size_t size);
+
 // The platform calls the engine makes, swappable so that tests can count and
 // fail them (a counting or fault-injecting double).
 struct TransferPlatform {

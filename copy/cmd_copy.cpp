@@ -1,12 +1,11 @@
 // The copy command: switches, destinations, a line per file, the pipeline with
 // its progress line, and Ctrl-C.
-#include "copy/commands.h"
-
 #include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
 #include "base/signal.h"
 #include "base/text.h"
+#include "copy/commands.h"
 #include "copy/copy_pipeline.h"
 #include "copy/progress.h"
 #include "frame/console_msg.h"
@@ -23,7 +22,7 @@ int copy_sources(ScratchPool* pool, char** sources, int count, uint32_t options,
     const char* source = path_full(pool, nullptr, sources[i]);
     if (!source) {
       console_print("ERROR: Invalid source file \"%s\"\n", sources[i]);
-      return 87;
+      return ERR_INVALID_PARAMETER;
     }
     const char* dest = file;
     if (folder) {
@@ -54,7 +53,7 @@ int copy_sources(ScratchPool* pool, char** sources, int count, uint32_t options,
 int copy_command(int argc, char** argv) {
   ScratchPool pool;
   char** listed = static_cast<char**>(allocate(&pool, (argc + 1) * sizeof(char*)));
-  if (!listed) return 14;
+  if (!listed) return ERR_OUTOFMEMORY;
   int count = 0;
   uint32_t options = COPY_DEFAULT_OPTIONS;
   bool fail_at_once = false;
@@ -88,25 +87,25 @@ int copy_command(int argc, char** argv) {
     folder = path_full(&pool, nullptr, dest_folder);
     if (!folder) {
       console_print("ERROR: Invalid destination folder \"%s\"\n", dest_folder);
-      return 87;
+      return ERR_INVALID_PARAMETER;
     }
   } else if (dest_file) {
     file = path_full(&pool, nullptr, dest_file);
     if (!file) {
       console_print("ERROR: Invalid destination file \"%s\"\n", dest_file);
-      return 87;
+      return ERR_INVALID_PARAMETER;
     }
     parent = path_full(&pool, file, "..");
   } else {
     if (count < 2) {
       console_print("ERROR: Must specify destination file/folder.\n");
-      return 87;
+      return ERR_INVALID_PARAMETER;
     }
     const char* last = listed[--count];
     const char* d = path_full(&pool, nullptr, last);
     if (!d) {
       console_print("ERROR: Invalid destination \"%s\"\n", last);
-      return 87;
+      return ERR_INVALID_PARAMETER;
     }
     bool is_folder = false;
     if (query_path_kind(d, &is_folder) == 0 && is_folder) {
@@ -117,11 +116,11 @@ int copy_command(int argc, char** argv) {
   }
   if (count == 0) {
     console_print("ERROR: No source file(s) specified\n");
-    return 87;
+    return ERR_INVALID_PARAMETER;
   }
   if (count > 1 && file) {
     console_print("ERROR: Can't copy multiple source files to destination file\n");
-    return 87;
+    return ERR_INVALID_PARAMETER;
   }
   // A copy into a store shares the store's lock for its whole run, so that
   // a prune cannot delete a chunk the copy has found stored and will list.

@@ -22,10 +22,11 @@ namespace {
 constexpr int32_t DRAIN_REDRAW_MS = 50;
 
 // Open modes.
-constexpr uint32_t MODE_SOURCE = 0x0403;        // read, asynchronous
-constexpr uint32_t MODE_DEST_UNBUFFERED = 0x0600;
-constexpr uint32_t MODE_DEST_BUFFERED = 0x0400;
-constexpr uint32_t MODE_READ_WRITE = 0x000F;
+constexpr uint32_t MODE_SOURCE = OPEN_READ_ATTRIBUTES | OPEN_READ | OPEN_ASYNC;
+constexpr uint32_t MODE_DEST_UNBUFFERED = OPEN_UNBUFFERED | OPEN_ASYNC;
+constexpr uint32_t MODE_DEST_BUFFERED = OPEN_ASYNC;
+constexpr uint32_t MODE_READ_WRITE =
+    OPEN_READ_ATTRIBUTES | OPEN_READ | OPEN_WRITE_ATTRIBUTES | OPEN_WRITE;
 constexpr uint32_t MODE_MAP_FILE = 0;
 
 // Plain destinations are written unbuffered into blocks reserved up front.
@@ -66,7 +67,7 @@ struct Driver {
   bool source_noted = false;
 };
 
-int fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
+int driver_fail(Driver* d, int rc, const char* format, const char* path = nullptr) {
   d->text = pool_format(&d->job->pool, format, path);
   return rc;
 }
@@ -91,8 +92,8 @@ int check_paths(Driver* d) {
   uint8_t source_kind = 0;
   if (!describe_path(d->source_path, &source, &source_kind)) return 0;
   if (!source.folder && (source_kind & HANDLE_CLASS_MASK) != HANDLE_CLASS_DISK) {
-    return fail(d, ERR_INVALID_PARAMETER, "Source is a pipe or character device \"%s\"",
-                d->source_path);
+    return driver_fail(d, ERR_INVALID_PARAMETER, "Source is a pipe or character device \"%s\"",
+                       d->source_path);
   }
   FileInfo dest{};
   uint8_t dest_kind = 0;
@@ -100,8 +101,8 @@ int check_paths(Driver* d) {
   const bool has_id = (source.file_id[0] | source.file_id[1]) != 0;
   if (!source.folder && has_id && source.volume_serial == dest.volume_serial &&
       source.file_id[0] == dest.file_id[0] && source.file_id[1] == dest.file_id[1]) {
-    return fail(d, ERR_INVALID_PARAMETER, "Source and destination are the same file \"%s\"",
-                d->dest_path);
+    return driver_fail(d, ERR_INVALID_PARAMETER, "Source and destination are the same file \"%s\"",
+                       d->dest_path);
   }
   return 0;
 }
@@ -134,7 +135,7 @@ int open_source(Driver* d) {
     return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
   }
   int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
-  if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  if (rc) return driver_fail(d, rc, "Unable to open source \"%s\"", d->source_path);
   // Only a file that is not a chunk map is copied as plain data: one that
   // could not be opened or read as a map may be one, and copying its bytes
   // would hand over the map in place of the file it describes.
@@ -143,7 +144,7 @@ int open_source(Driver* d) {
     return map_rc;
   }
   rc = file_size(job->source.handle, &job->total);
-  if (rc) return fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  if (rc) return driver_fail(d, rc, "Unable to open source \"%s\"", d->source_path);
   (void)source_unchanged(d);  // notes the write time
   return 0;
 }
@@ -155,19 +156,21 @@ int open_map_destination(Driver* d) {
   bool is_folder = false;
   if (query_path_kind(d->dest_path, &is_folder) == 0) {
     if (!(job->options & COPY_OVERWRITE) || is_folder) {
-      const int rc = is_folder && (job->options & COPY_OVERWRITE) ? ERR_ACCESS_DENIED
-                                                                   : ERR_ALREADY_EXISTS;
-      return fail(d, rc,
-                  rc == ERR_ALREADY_EXISTS ? "Unable to create destination \"%s\""
-                                           : "Unable to open/create destination \"%s\"",
-                  d->dest_path);
+      const int rc =
+          is_folder && (job->options & COPY_OVERWRITE) ? ERR_ACCESS_DENIED : ERR_ALREADY_EXISTS;
+      return driver_fail(d, rc,
+                         rc == ERR_ALREADY_EXISTS ? "Unable to create destination \"%s\""
+                                                  : "Unable to open/create destination \"%s\"",
+                         d->dest_path);
     }
   }
   const char* folder = path_full(&job->pool, d->dest_path, "..");
-  if (!folder) return fail(d, ERR_INVALID_NAME, "Unable to open/create destination \"%s\"", d->dest_path);
-  const int rc = create_temp_file(&job->dest.handle, &job->pool, folder, MODE_MAP_FILE,
-                                  &d->temp_path);
-  if (rc) return fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
+  if (!folder)
+    return driver_fail(d, ERR_INVALID_NAME, "Unable to open/create destination \"%s\"",
+                       d->dest_path);
+  const int rc =
+      create_temp_file(&job->dest.handle, &job->pool, folder, MODE_MAP_FILE, &d->temp_path);
+  if (rc) return driver_fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
   return 0;
 }
 
@@ -181,7 +184,7 @@ int fail_size(Driver* d, int rc) {
     (void)delete_file(d->dest_path);
     d->dest_created = false;
   }
-  return fail(d, rc, "Unable to set destination file size \"%s\"", d->dest_path);
+  return driver_fail(d, rc, "Unable to set destination file size \"%s\"", d->dest_path);
 }
 
 int open_plain_destination(Driver* d) {
@@ -191,10 +194,10 @@ int open_plain_destination(Driver* d) {
   if (rc == 0) {
     d->dest_created = true;
   } else if (!(job->options & COPY_OVERWRITE)) {
-    return fail(d, rc, "Unable to create destination \"%s\"", d->dest_path);
+    return driver_fail(d, rc, "Unable to create destination \"%s\"", d->dest_path);
   } else {
     rc = open_file(&job->dest.handle, d->dest_path, mode | MODE_READ_WRITE);
-    if (rc) return fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
+    if (rc) return driver_fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
   }
   // The destination takes the source's size; a device of fixed size may not.
   uint64_t size = 0;
@@ -225,16 +228,16 @@ int check_chunk_sizes(Driver* d) {
   if (job->source.map) {
     job->chunk_size = job->source.map->chunk_size;
     if (job->chunk_size != job->source.store->chunk_size) {
-      return fail(d, ERR_INVALID_PARAMETER, "Mismatched source file and store chunk size");
+      return driver_fail(d, ERR_INVALID_PARAMETER, "Mismatched source file and store chunk size");
     }
   }
   if (job->dest.map) {
     if (job->source.map && job->source.map->chunk_size != job->dest.map->chunk_size) {
-      return fail(d, ERR_INVALID_PARAMETER, "Mismatched source and dest file chunk size");
+      return driver_fail(d, ERR_INVALID_PARAMETER, "Mismatched source and dest file chunk size");
     }
     job->chunk_size = job->dest.map->chunk_size;
     if (job->chunk_size != job->dest.store->chunk_size) {
-      return fail(d, ERR_INVALID_PARAMETER, "Mismatched dest file and store chunk size");
+      return driver_fail(d, ERR_INVALID_PARAMETER, "Mismatched dest file and store chunk size");
     }
   }
   if (!job->source.map && !job->dest.map) job->chunk_size = COPY_PLAIN_CHUNK_SIZE;
@@ -245,10 +248,10 @@ int prepare_items(Driver* d) {
   CopyJob* job = d->job;
   for (CopyWorkItem& item : job->items) {
     item.data = static_cast<uint8_t*>(page_alloc(2 * job->chunk_size));
-    if (!item.data) return fail(d, ERR_OUTOFMEMORY, "Out of memory for the copy buffers");
+    if (!item.data) return driver_fail(d, ERR_OUTOFMEMORY, "Out of memory for the copy buffers");
     item.compare = item.data + job->chunk_size;
     if (chunk_hasher_new(&item.hasher) != 0) {
-      return fail(d, ERR_OUTOFMEMORY, "Out of memory for the copy buffers");
+      return driver_fail(d, ERR_OUTOFMEMORY, "Out of memory for the copy buffers");
     }
   }
   return 0;
@@ -306,19 +309,19 @@ int finish_map(Driver* d) {
   size_t written = 0;
   if (rc == 0) rc = write_file(job->dest.handle, map->image, map->image_size, &written);
   if (rc == 0 && written != map->image_size) rc = ERR_DISK_FULL;
-  if (rc) return fail(d, rc, "Write failed to dest file");
+  if (rc) return driver_fail(d, rc, "Write failed to dest file");
   // One flush of the file system covers every chunk file written and the image.
   rc = sync_file_system(job->dest.handle);
-  if (rc) return fail(d, rc, "Unable to flush dest file \"%s\"", d->dest_path);
+  if (rc) return driver_fail(d, rc, "Unable to flush dest file \"%s\"", d->dest_path);
   close_handle(job->dest.handle);
   job->dest.handle = OS_NO_HANDLE;
   rc = rename_file(d->temp_path, d->dest_path, (job->options & COPY_OVERWRITE) != 0);
   if (rc) {
-    return fail(d, rc,
-                rc == ERR_ALREADY_EXISTS && !(job->options & COPY_OVERWRITE)
-                    ? "Unable to create destination \"%s\""
-                    : "Unable to open/create destination \"%s\"",
-                d->dest_path);
+    return driver_fail(d, rc,
+                       rc == ERR_ALREADY_EXISTS && !(job->options & COPY_OVERWRITE)
+                           ? "Unable to create destination \"%s\""
+                           : "Unable to open/create destination \"%s\"",
+                       d->dest_path);
   }
   d->temp_path = nullptr;
   const char* folder = path_full(&job->pool, d->dest_path, "..");
@@ -358,8 +361,8 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
     return job->error;
   }
   if (job->source.handle != OS_NO_HANDLE && !source_unchanged(d)) {
-    return fail(d, ERR_FILE_INVALID, "Source file changed during the copy \"%s\"",
-                d->source_path);
+    return driver_fail(d, ERR_FILE_INVALID, "Source file changed during the copy \"%s\"",
+                       d->source_path);
   }
   return job->dest.map ? finish_map(d) : 0;
 }

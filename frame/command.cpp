@@ -1,6 +1,7 @@
 // Command registry, dispatch and exit codes.
 #include "frame/command.h"
 
+#include "base/err.h"
 #include "base/fmt.h"
 #include "base/text.h"
 #include "frame/msg_text.h"
@@ -154,6 +155,9 @@ int run_command_frame(CommandEntry** list, int argc, char** argv, const char* co
   return handler ? handler(argc, argv) : 0;
 }
 
+// The exit code of every number that the table does not list.
+constexpr int EXIT_CODE_OTHER = 7;
+
 int exit_code_for_error(int result) {
   struct Row {
     int exit_code;
@@ -161,30 +165,33 @@ int exit_code_for_error(int result) {
     int count;
   };
   static const Row ROWS[] = {
-      {0, {0}, 1},
-      {1, {109}, 1},
-      {2, {1223, 995}, 2},
-      {3, {1, 1305, 129, 130, 135, 102}, 6},
-      {4, {87, 6, 111}, 3},
-      {5, {5, 0xC00000BA}, 2},
-      {6, {14}, 1},
-      {7, {31, 668}, 2},
-      {8, {1168, 126, 2}, 3},
-      {9, {3}, 1},
-      {10, {183, 80}, 2},
-      {11, {39, 112}, 2},
-      {12, {123, 1921}, 2},
-      {13, {145}, 1},
-      {14, {38}, 1},
-      {16, {303}, 1},
-      {17, {11, 193}, 2},
-      {18, {121, 64}, 2},
-      {19, {267}, 1},
-      {20, {18}, 1},
-      {21, {737}, 1},
-      {22, {1237, 10035}, 2},
-      {23, {23}, 1},
-      {24, {17}, 1},
+      {0, {ERR_OK}, 1},
+      {1, {ERR_BROKEN_PIPE}, 1},
+      {2, {ERR_CANCELLED, ERR_OPERATION_ABORTED}, 2},
+      {3,
+       {ERR_INVALID_FUNCTION, ERR_UNKNOWN_REVISION, ERR_CHILD_NOT_COMPLETE,
+        ERR_DIRECT_ACCESS_HANDLE, ERR_IS_SUBSTED, ERR_SEM_IS_SET},
+       6},
+      {4, {ERR_INVALID_PARAMETER, ERR_INVALID_HANDLE, ERR_BUFFER_OVERFLOW}, 3},
+      {5, {ERR_ACCESS_DENIED, ERR_NATIVE_FILE_IS_A_DIRECTORY}, 2},
+      {6, {ERR_OUTOFMEMORY}, 1},
+      {7, {ERR_GEN_FAILURE, ERR_ASSERTION_FAILURE}, 2},
+      {8, {ERR_NOT_FOUND, ERR_MOD_NOT_FOUND, ERR_FILE_NOT_FOUND}, 3},
+      {9, {ERR_PATH_NOT_FOUND}, 1},
+      {10, {ERR_ALREADY_EXISTS, ERR_FILE_EXISTS}, 2},
+      {11, {ERR_HANDLE_DISK_FULL, ERR_DISK_FULL}, 2},
+      {12, {ERR_INVALID_NAME, ERR_CANT_RESOLVE_FILENAME}, 2},
+      {13, {ERR_DIR_NOT_EMPTY}, 1},
+      {14, {ERR_HANDLE_EOF}, 1},
+      {16, {ERR_DELETE_PENDING}, 1},
+      {17, {ERR_BAD_FORMAT, ERR_BAD_EXE_FORMAT}, 2},
+      {18, {ERR_SEM_TIMEOUT, ERR_NETNAME_DELETED}, 2},
+      {19, {ERR_DIRECTORY}, 1},
+      {20, {ERR_NO_MORE_FILES}, 1},
+      {21, {ERR_USER_APC}, 1},
+      {22, {ERR_RETRY, ERR_WOULD_BLOCK}, 2},
+      {23, {ERR_CRC}, 1},
+      {24, {ERR_NOT_SAME_DEVICE}, 1},
   };
   const uint32_t pattern = static_cast<uint32_t>(result);
   for (const Row& row : ROWS) {
@@ -192,5 +199,5 @@ int exit_code_for_error(int result) {
       if (row.numbers[i] == pattern) return row.exit_code;
     }
   }
-  return 7;
+  return EXIT_CODE_OTHER;
 }

@@ -16,8 +16,8 @@
 namespace {
 
 // Chunk files are opened asynchronous and unbuffered, for reading or creating.
-constexpr uint32_t MODE_READ = 0x0603;
-constexpr uint32_t MODE_CREATE = 0x0600;
+constexpr uint32_t MODE_READ = OPEN_READ_ATTRIBUTES | OPEN_READ | OPEN_UNBUFFERED | OPEN_ASYNC;
+constexpr uint32_t MODE_CREATE = OPEN_UNBUFFERED | OPEN_ASYNC;
 // Opening an existing chunk file to flush it: read and write data.
 constexpr uint32_t MODE_SYNC = OPEN_READ | OPEN_WRITE;
 
@@ -31,7 +31,8 @@ constexpr char TEXT_SYNC[] = "Unable to sync chunk file \"%s\"";
 
 // Sets the text of a failure when there is a pool and no text was set yet,
 // and returns `rc`. The operations accept a null pool, which err_set cannot.
-int fail(ScratchPool* pool, const char** out_err, int rc, const char* format, const char* path) {
+int set_first_error(ScratchPool* pool, const char** out_err, int rc, const char* format,
+                    const char* path) {
   if (out_err == nullptr || *out_err != nullptr) return rc;
   if (pool == nullptr) return rc;
   return err_set(pool, out_err, rc, format, path);
@@ -39,8 +40,8 @@ int fail(ScratchPool* pool, const char** out_err, int rc, const char* format, co
 
 bool handle_open(OsHandle h) { return h != 0 && h != OS_NO_HANDLE; }
 
-// The chunk size must be a whole number of transfer blocks for unbuffered I/O.
-bool chunk_size_valid(uint64_t k) { return k >= CHUNK_FILE_ALIGN && k % CHUNK_FILE_ALIGN == 0; }
+// Unbuffered I/O moves whole transfer blocks, so a chunk must be made of them.
+bool chunk_size_aligned(uint64_t k) { return k >= CHUNK_FILE_ALIGN && k % CHUNK_FILE_ALIGN == 0; }
 
 // Bytes of `path` up to and including the digits of dictionary level `level`
 // (level 0: the metadata folder itself).
@@ -176,15 +177,16 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
       // Nothing valid is recorded, so the next call builds everything anew.
       cf->store = nullptr;
       cf->path[0] = 0;
-      return fail(pool, out_err, ERR_FILENAME_EXCED_RANGE, text, store->path);
+      return set_first_error(pool, out_err, ERR_FILENAME_EXCED_RANGE, text, store->path);
     }
   }
   if (cf->store != store) {
-    if (!chunk_size_valid(store->chunk_size)) {
-      return fail(pool, out_err, ERR_INVALID_PARAMETER, text, cf->path);
+    if (!chunk_size_aligned(store->chunk_size)) {
+      return set_first_error(pool, out_err, ERR_INVALID_PARAMETER, text, cf->path);
     }
     cf->work = page_alloc(store->chunk_size);
-    if (cf->work == nullptr) return fail(pool, out_err, ERR_OUTOFMEMORY, TEXT_MEMORY, cf->path);
+    if (cf->work == nullptr)
+      return set_first_error(pool, out_err, ERR_OUTOFMEMORY, TEXT_MEMORY, cf->path);
     cf->work_size = store->chunk_size;
     cf->store = store;
   }
@@ -209,7 +211,7 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
     cf->handle = OS_NO_HANDLE;
     cf->replace = 1;
   } else if (!for_write) {
-    return fail(pool, out_err, rc, TEXT_MISSING, cf->path);
+    return set_first_error(pool, out_err, rc, TEXT_MISSING, cf->path);
   }
 
   rc = open_temp(cf);
@@ -218,7 +220,7 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
     rc = open_temp(cf);
     if (rc == ERR_PATH_NOT_FOUND && folders != 0) rc = folders;
   }
-  if (rc != 0) return fail(pool, out_err, rc, TEXT_CREATE, cf->path);
+  if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_CREATE, cf->path);
   cf->created = 1;
   return 0;
 }
@@ -231,22 +233,22 @@ int chunk_file_read(const StoreInfo* store, ScratchPool* pool, const char** out_
   uint64_t size = k;
   if (store->compression_type == STORE_COMPRESSION_ZIP) {
     rc = file_size(cf->handle, &size);
-    if (rc != 0) return fail(pool, out_err, rc, TEXT_READ, cf->path);
+    if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_READ, cf->path);
   }
   if (size >= k) {
     rc = read_exact_at(cf->handle, &cf->kind, 0, out_data, k);
     cf->store_kind = cf->kind;
-    if (rc != 0) return fail(pool, out_err, rc, TEXT_READ, cf->path);
+    if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_READ, cf->path);
     return 0;
   }
   // Smaller than a chunk: a deflate stream, read whole into the work buffer.
   rc = read_exact_at(cf->handle, &cf->kind, 0, cf->work, size);
   cf->store_kind = cf->kind;
-  if (rc != 0) return fail(pool, out_err, rc, TEXT_READ, cf->path);
+  if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_READ, cf->path);
   size_t produced = 0;
   rc = chunk_uncompress(cf->work, size, out_data, k, &produced);
   if (rc == 0 && produced != k) rc = ERR_CRC;
-  if (rc != 0) return fail(pool, out_err, rc, TEXT_INFLATE, cf->path);
+  if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_INFLATE, cf->path);
   return 0;
 }
 
@@ -278,7 +280,7 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
   if (rc != 0) {
     discard_temp(cf);
     cf->created = 0;
-    return fail(pool, out_err, rc, TEXT_WRITE, cf->path);
+    return set_first_error(pool, out_err, rc, TEXT_WRITE, cf->path);
   }
 
   // Publish: the complete file takes the chunk's name, unless another writer
@@ -291,7 +293,7 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
   if (rc != 0) {
     discard_temp(cf);
     cf->created = 0;
-    return fail(pool, out_err, rc, TEXT_WRITE, cf->path);
+    return set_first_error(pool, out_err, rc, TEXT_WRITE, cf->path);
   }
   rc = rename_file(cf->temp_path, cf->path, cf->replace != 0);
   cf->replace = 0;
@@ -302,7 +304,7 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
   discard_temp(cf);
   cf->created = 0;
   if (rc == ERR_ALREADY_EXISTS) return 0;
-  return fail(pool, out_err, rc, TEXT_WRITE, cf->path);
+  return set_first_error(pool, out_err, rc, TEXT_WRITE, cf->path);
 }
 
 void chunk_file_close(ChunkFile* cf) {
@@ -323,7 +325,7 @@ int chunk_file_sync(const StoreInfo* store, ScratchPool* pool, const char** out_
   if (out_err) *out_err = nullptr;
   char path[CHUNK_FILE_PATH_SIZE];
   if (chunk_file_path(store, hash, path, sizeof path, nullptr) == 0) {
-    return fail(pool, out_err, ERR_FILENAME_EXCED_RANGE, TEXT_SYNC, store->path);
+    return set_first_error(pool, out_err, ERR_FILENAME_EXCED_RANGE, TEXT_SYNC, store->path);
   }
   OsHandle h = OS_NO_HANDLE;
   int rc = open_file(&h, path, MODE_SYNC);
@@ -339,16 +341,6 @@ int chunk_file_sync(const StoreInfo* store, ScratchPool* pool, const char** out_
     folder[n] = 0;
     rc = sync_folder(folder);
   }
-  if (rc != 0) return fail(pool, out_err, rc, TEXT_SYNC, path);
+  if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_SYNC, path);
   return 0;
-}
-
-int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* buffer,
-                  size_t size) {
-  if (size > SIZE_MAX - (CHUNK_FILE_ALIGN - 1)) return ERR_INVALID_PARAMETER;
-  const size_t rounded = (size + CHUNK_FILE_ALIGN - 1) & ~(CHUNK_FILE_ALIGN - 1);
-  size_t got = 0;
-  int rc = read_file_at(handle, kind_cache, offset, buffer, rounded, &got);
-  if (rc != 0) return rc;
-  return got < size ? ERR_HANDLE_EOF : 0;
 }

@@ -113,10 +113,3 @@ void chunk_file_destroy(ChunkFile* cf);
 // to sync chunk file \"%s\"".
 [[nodiscard]] int chunk_file_sync(const StoreInfo* store, ScratchPool* pool, const char** out_err,
                                   const uint8_t* hash);
-
-// Positioned read of `size` bytes at `offset` that asks for `size` rounded up
-// to a multiple of 4096 bytes. Returns the read's error, 38 when fewer than
-// `size` bytes arrived, else 0. REQUIRES: `buffer` is page-aligned and holds
-// the rounded size (unbuffered handles need both).
-[[nodiscard]] int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* buffer,
-                                size_t size);

@@ -153,7 +153,7 @@ int chunk_map_describe(ChunkMapHeader* out, ScratchPool* pool, const char** out_
   *out = ChunkMapHeader{};
   if (out_err) *out_err = nullptr;
   OsHandle file = OS_NO_HANDLE;
-  const int rc = open_file(&file, path, 0x0003);
+  const int rc = open_file(&file, path, OPEN_READ_ATTRIBUTES | OPEN_READ);
   if (rc) return err_set(pool, out_err, rc, "Unable to open file \"%s\"", path);
   unsigned char header[CHUNK_MAP_HEADER_SIZE] = {0};
   const int result = read_header(out, header, pool, out_err, path, file);
@@ -166,7 +166,7 @@ int chunk_map_open(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
   *out_map = nullptr;
   if (out_err) *out_err = nullptr;
   OsHandle file = OS_NO_HANDLE;
-  const int rc = open_file(&file, path, 0x0003);
+  const int rc = open_file(&file, path, OPEN_READ_ATTRIBUTES | OPEN_READ);
   if (rc) return err_set(pool, out_err, rc, "Unable to open file \"%s\"", path);
   const int result = chunk_map_read(out_map, pool, out_err, path, file);
   close_handle(file);

@@ -1,9 +1,9 @@
 // The create_store command: parses its switches and creates a store.
-#include "store/commands.h"
-
+#include "base/err.h"
 #include "base/parse.h"
 #include "base/text.h"
 #include "frame/console_msg.h"
+#include "store/commands.h"
 #include "store/store.h"
 
 int create_store_command(int argc, char** argv) {
@@ -42,7 +42,7 @@ int create_store_command(int argc, char** argv) {
   }
   if (text_is_empty(folder)) {
     console_print("ERROR: Must specify store folder.\n");
-    return 87;
+    return ERR_INVALID_PARAMETER;
   }
   StoreInfo* store = nullptr;
   const char* err = nullptr;

@@ -1,12 +1,11 @@
 // The info command: what a path is, its chunk map parameters and its store.
-#include "store/commands.h"
-
 #include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
 #include "base/text.h"
 #include "frame/console_msg.h"
 #include "store/chunk_map.h"
+#include "store/commands.h"
 #include "store/store.h"
 
 const char* hash_type_name(unsigned type) { return type == 1 ? "sha2_512" : "unknown"; }
@@ -32,7 +31,7 @@ int info_command(int argc, char** argv) {
   const char* path = path_full(&pool, nullptr, name);
   if (!path) {
     console_print("Bad file/folder name \"%s\"", name);
-    return 87;
+    return ERR_INVALID_PARAMETER;
   }
   // A store that may not be trusted ends the command before anything is
   // shown; any other failure to find one shows as no store.

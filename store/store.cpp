@@ -22,7 +22,8 @@ void write_u32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-bool chunk_size_valid(uint64_t size) {
+// The chunk sizes a store may be made with (a power of two in the range).
+bool chunk_size_allowed(uint64_t size) {
   return size >= STORE_CHUNK_SIZE_MIN && size <= STORE_CHUNK_SIZE_MAX && is_power_of_two(size);
 }
 
@@ -80,7 +81,7 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
   if (!full || !meta || !info || text_len(full) > STORE_PATH_MAX) {
     return err_set(pool, out_err, ERR_INVALID_NAME, "Bad folder name \"%s\"", folder);
   }
-  if (!chunk_size_valid(chunk_size)) {
+  if (!chunk_size_allowed(chunk_size)) {
     return err_set(pool, out_err, ERR_INVALID_PARAMETER, "Invalid chunk size specified");
   }
   if (compression > STORE_COMPRESSION_ZIP) {
@@ -219,7 +220,7 @@ int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   }
   const uint8_t levels = image[STORE_INFO_OFFSET_LEVELS];
   const uint8_t digits = image[STORE_INFO_OFFSET_DIGITS];
-  if (!chunk_size_valid(read_u32(image + STORE_INFO_OFFSET_CHUNK_SIZE)) ||
+  if (!chunk_size_allowed(read_u32(image + STORE_INFO_OFFSET_CHUNK_SIZE)) ||
       image[STORE_INFO_OFFSET_HASH_SIZE] != STORE_HASH_SIZE ||
       image[STORE_INFO_OFFSET_HASH_TYPE] != STORE_HASH_TYPE_SHA2_512 || levels < 1 ||
       levels > 3 || digits < 1 || digits > 4) {
