@@ -76,7 +76,7 @@ const FolderClass FOLDER_CLASSES[] = {
     {OS_FOLDER_DIRECTORY_INFO, sizeof(OsFolderEntry), extract_plain},
 };
 
-uint32_t read_u32(const unsigned char* p) {
+uint32_t read_native_u32(const unsigned char* p) {
   uint32_t v;
   memcpy(&v, p, 4);
   return v;
@@ -177,7 +177,7 @@ int next_raw_entry(FolderEnum* e, const unsigned char** out_entry) {
   const size_t left = e->batch_end - e->batch_position;
   bool refill = left < e->header_size;
   if (!refill) {
-    const size_t name_bytes = read_u32(e->batch + e->batch_position + offsetof(OsFolderEntry, name_length));
+    const size_t name_bytes = read_native_u32(e->batch + e->batch_position + offsetof(OsFolderEntry, name_length));
     refill = e->header_size + name_bytes > left;
   }
   if (refill) {
@@ -198,11 +198,11 @@ int next_raw_entry(FolderEnum* e, const unsigned char** out_entry) {
     }
     if (rc != 0) return rc;
     e->batch_end = FOLDER_BATCH_SIZE;
-    const size_t first_name = read_u32(e->batch + offsetof(OsFolderEntry, name_length));
+    const size_t first_name = read_native_u32(e->batch + offsetof(OsFolderEntry, name_length));
     if (e->header_size + first_name > e->batch_end) return ERR_NO_MORE_FILES;
   }
   const unsigned char* entry = e->batch + e->batch_position;
-  const uint32_t next = read_u32(entry);
+  const uint32_t next = read_native_u32(entry);
   e->batch_position = next ? e->batch_position + next : e->batch_end;
   if (e->batch_position > e->batch_end) e->batch_position = e->batch_end;
   *out_entry = entry;
@@ -222,7 +222,7 @@ int folder_next(FolderEnum* e, const char** out_path, size_t* out_name_offset,
   for (;;) {
     int rc = next_raw_entry(e, &entry);
     if (rc != 0) return rc;
-    const uint32_t name_bytes = read_u32(entry + offsetof(OsFolderEntry, name_length));
+    const uint32_t name_bytes = read_native_u32(entry + offsetof(OsFolderEntry, name_length));
     const unsigned char* raw = entry + e->format->header_size;
     if (OS_WINDOWS_NAMES) {
       // Names are UTF-16 units; copied out first for their alignment.

@@ -12,14 +12,12 @@
 #include "base/transfer.h"
 #include "base/work_item.h"
 #include "copy/copy_worker.h"
-#include "copy/free_list.h"
+#include "copy/driver_loop.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_map.h"
 #include "store/store.h"
 
 namespace {
-
-constexpr int32_t DRAIN_REDRAW_MS = 50;
 
 // Open modes.
 constexpr uint32_t MODE_SOURCE = OPEN_READ_ATTRIBUTES | OPEN_READ | OPEN_ASYNC;
@@ -35,10 +33,6 @@ constexpr uint32_t MODE_MAP_FILE = 0;
 // follows how dear fresh pages are to the host; and a restored disk image
 // does not push everything else out of the cache.
 bool g_unbuffered = true;
-
-uint64_t load(const uint64_t& counter) {
-  return std::atomic_ref<const uint64_t>(counter).load(std::memory_order_relaxed);
-}
 
 int job_error(CopyJob* job) {
   return std::atomic_ref<int>(job->error).load(std::memory_order_acquire);
@@ -260,44 +254,27 @@ int prepare_items(Driver* d) {
 void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context) {
   uint64_t pos = 0;
   uint64_t shown = UINT64_MAX;  // the done count of the last progress call
-  auto report = [&] {
-    if (!progress) return;
-    shown = load(job->done);
-    progress(context, job->total, shown, load(job->sr), load(job->dr), load(job->dw));
-  };
-  for (;;) {
-    report();
-    const uint64_t n = job->total - pos < job->chunk_size ? job->total - pos : job->chunk_size;
-    if (n == 0 || job_error(job)) {
-      if (!drain_step(job, DRAIN_REDRAW_MS)) continue;
-      // The last items may have finished after the report above: the final
-      // line must show what was done.
-      if (load(job->done) != shown) report();
-      return;
-    }
-    if (cancel && signal_is_set(cancel)) {
-      job_fail(job, ERR_CANCELLED, "cancelled");
-      continue;
-    }
-    signal_reset(&job->item_free);
-    CopyWorkItem* item = free_list_pop(job);
-    if (!item) {
-      (void)signal_wait(&job->item_free, nullptr, -1);
-      item = free_list_pop(job);
-      if (!item) continue;
-    }
-    item->offset = pos;
-    item->length = n;
-    job->in_flight.fetch_add(1);
-    if (!work_item_run(copy_chunk, item)) {
-      // No worker could be started: the item never ran, so it goes back.
-      free_list_push(job, item);
-      job->in_flight.fetch_sub(1);
-      job_fail(job, ERR_OUTOFMEMORY, "Unable to start a worker thread for the copy");
-      continue;
-    }
-    pos += n;
-  }
+  auto piece = [&] { return std::min(job->total - pos, job->chunk_size); };
+  drive_items(
+      job, cancel, copy_chunk, [&] { return piece() != 0; },
+      [&](CopyWorkItem* item) {
+        item->offset = pos;
+        item->length = piece();
+        pos += item->length;
+      },
+      [&] { return job_error(job) != 0; },
+      [&](int rc) {
+        job_fail(job, rc,
+                 rc == ERR_CANCELLED ? "cancelled" : "Unable to start a worker thread for the copy");
+      },
+      [&](bool final) {
+        // The last items may finish after the last turn's report: the final
+        // line must show what was done.
+        if (!progress || (final && counter_load(job->done) == shown)) return;
+        shown = counter_load(job->done);
+        progress(context, job->total, shown, counter_load(job->sr), counter_load(job->dr),
+                 counter_load(job->dw));
+      });
 }
 
 // Writes the chunk map image to its temporary file, makes the chunks and the

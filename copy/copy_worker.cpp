@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "base/transfer.h"
 #include "copy/copy_pipeline.h"
+#include "copy/driver_loop.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_map.h"
 #include "store/store.h"
@@ -118,10 +119,6 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
   r->dw = n;
 }
 
-void add(uint64_t& counter, uint64_t value) {
-  std::atomic_ref<uint64_t>(counter).fetch_add(value, std::memory_order_relaxed);
-}
-
 }  // namespace
 
 void copy_chunk(void* work_item) {
@@ -134,10 +131,10 @@ void copy_chunk(void* work_item) {
 
   rlock_acquire(&job->lock);
   // The driver reads the counters and the error without the lock.
-  add(job->sr, r.sr);
-  add(job->dr, r.dr);
-  add(job->dw, r.dw);
-  add(job->done, item->length);
+  counter_add(job->sr, r.sr);
+  counter_add(job->dr, r.dr);
+  counter_add(job->dw, r.dw);
+  counter_add(job->done, item->length);
   if (r.error && job->error == 0) {
     job->error_text = pool_copy_text(&job->pool, r.text);
     std::atomic_ref<int>(job->error).store(r.error, std::memory_order_release);

@@ -12,13 +12,11 @@
 #include "base/lock.h"
 #include "base/runtime.h"
 #include "base/work_item.h"
-#include "copy/free_list.h"
+#include "copy/driver_loop.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_file.h"
 
 namespace {
-
-constexpr int32_t DRAIN_REDRAW_MS = 50;
 
 struct VerifyJob;
 
@@ -43,14 +41,6 @@ struct VerifyJob {
   VerifyItem* free_list;
   VerifyItem items[COPY_WORK_ITEMS];
 };
-
-uint64_t load(const uint64_t& counter) {
-  return std::atomic_ref<const uint64_t>(counter).load(std::memory_order_relaxed);
-}
-
-void add(uint64_t& counter, uint64_t value) {
-  std::atomic_ref<uint64_t>(counter).fetch_add(value, std::memory_order_relaxed);
-}
 
 // The sizes a stored chunk can have: a whole chunk, or in a compressing
 // store a deflate stream at least one block shorter.
@@ -83,8 +73,8 @@ void verify_chunk(void* work_item) {
   VerifyJob* job = item->job;
   uint64_t read = 0;
   job->status[item->index] = check_chunk(item, &read);
-  add(job->read, read);
-  add(job->done, job->store->chunk_size);
+  counter_add(job->read, read);
+  counter_add(job->done, job->store->chunk_size);
   free_list_push(job, item);
   signal_set(&job->item_free);
   // The last access to the job: the driver leaves only when this reaches 0.
@@ -96,40 +86,18 @@ void verify_chunk(void* work_item) {
 int run_loop(VerifyJob* job, Signal* cancel, CopyProgress progress, void* context) {
   const uint64_t total = job->chunks->count * job->store->chunk_size;
   uint64_t shown = UINT64_MAX;
-  auto report = [&] {
-    if (!progress) return;
-    shown = load(job->done);
-    progress(context, total, shown, load(job->read), 0, 0);
-  };
   int rc = 0;
   size_t next = 0;
-  for (;;) {
-    report();
-    if (next == job->chunks->count || rc) {
-      if (!drain_step(job, DRAIN_REDRAW_MS)) continue;
-      if (load(job->done) != shown) report();
-      return rc;
-    }
-    if (cancel && signal_is_set(cancel)) {
-      rc = ERR_CANCELLED;
-      continue;
-    }
-    signal_reset(&job->item_free);
-    VerifyItem* item = free_list_pop(job);
-    if (!item) {
-      (void)signal_wait(&job->item_free, nullptr, -1);
-      continue;
-    }
-    item->index = next;
-    job->in_flight.fetch_add(1);
-    if (!work_item_run(verify_chunk, item)) {
-      free_list_push(job, item);
-      job->in_flight.fetch_sub(1);
-      rc = ERR_OUTOFMEMORY;
-      continue;
-    }
-    next++;
-  }
+  drive_items(
+      job, cancel, verify_chunk, [&] { return next != job->chunks->count; },
+      [&](VerifyItem* item) { item->index = next++; }, [&] { return rc != 0; },
+      [&](int failure) { rc = failure; },
+      [&](bool final) {
+        if (!progress || (final && counter_load(job->done) == shown)) return;
+        shown = counter_load(job->done);
+        progress(context, total, shown, counter_load(job->read), 0, 0);
+      });
+  return rc;
 }
 
 }  // namespace

@@ -14,11 +14,11 @@
 
 namespace {
 
-uint32_t read_u32(const unsigned char* p) {
+uint32_t read_le32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-void write_u32(unsigned char* p, uint32_t v) {
+void write_le32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
@@ -39,7 +39,7 @@ StoreInfo* store_info_new(const char* meta, const unsigned char* image, const Os
     return nullptr;
   }
   store->path_length = text_len(meta);
-  store->chunk_size = read_u32(image + STORE_INFO_OFFSET_CHUNK_SIZE);
+  store->chunk_size = read_le32(image + STORE_INFO_OFFSET_CHUNK_SIZE);
   store->hash_size = image[STORE_INFO_OFFSET_HASH_SIZE];
   store->hash_type = image[STORE_INFO_OFFSET_HASH_TYPE];
   store->compression_type = image[STORE_INFO_OFFSET_COMPRESSION];
@@ -114,7 +114,7 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
   }
   unsigned char image[STORE_INFO_SIZE] = {0};
   bytes_move(image, STORE_INFO_MAGIC, 8);
-  write_u32(image + STORE_INFO_OFFSET_CHUNK_SIZE, static_cast<uint32_t>(chunk_size));
+  write_le32(image + STORE_INFO_OFFSET_CHUNK_SIZE, static_cast<uint32_t>(chunk_size));
   image[STORE_INFO_OFFSET_HASH_SIZE] = STORE_HASH_SIZE;
   image[STORE_INFO_OFFSET_HASH_TYPE] = STORE_HASH_TYPE_SHA2_512;
   image[STORE_INFO_OFFSET_COMPRESSION] = static_cast<uint8_t>(compression);
@@ -220,7 +220,7 @@ int store_open(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   }
   const uint8_t levels = image[STORE_INFO_OFFSET_LEVELS];
   const uint8_t digits = image[STORE_INFO_OFFSET_DIGITS];
-  if (!chunk_size_allowed(read_u32(image + STORE_INFO_OFFSET_CHUNK_SIZE)) ||
+  if (!chunk_size_allowed(read_le32(image + STORE_INFO_OFFSET_CHUNK_SIZE)) ||
       image[STORE_INFO_OFFSET_HASH_SIZE] != STORE_HASH_SIZE ||
       image[STORE_INFO_OFFSET_HASH_TYPE] != STORE_HASH_TYPE_SHA2_512 || levels < 1 ||
       levels > 3 || digits < 1 || digits > 4) {

@@ -191,7 +191,8 @@ int walk_dictionary(ScratchPool* pool, const char** out_err, const StoreInfo* st
   return 0;
 }
 
-int hex_value(char c) {
+// Chunk names are written in lowercase only; another spelling is another file.
+int lower_hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
@@ -203,8 +204,8 @@ bool store_parse_chunk_name(const char* name, size_t length, uint8_t* out_hash) 
   if (length != CHUNK_FILE_NAME_LENGTH) return false;
   uint8_t hash[CHUNK_FILE_HASH_SIZE];
   for (size_t i = 0; i < CHUNK_FILE_HASH_SIZE; i++) {
-    const int high = hex_value(name[2 * i]);
-    const int low = hex_value(name[2 * i + 1]);
+    const int high = lower_hex_value(name[2 * i]);
+    const int low = lower_hex_value(name[2 * i + 1]);
     if (high < 0 || low < 0) return false;
     hash[i] = static_cast<uint8_t>(high << 4 | low);
   }
