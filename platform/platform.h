@@ -3,8 +3,8 @@
 // control and the process's surroundings only through these functions. Texts
 // cross as UTF-8; handles are integers, -1 for none. Failures are Windows
 // error numbers (see base/err.h), translated inside each implementation.
-// platform/posix/ implements it now; platform/windows/ later wraps the native
-// services with the same signatures.
+// platform/posix/ implements it on Linux and platform/windows/ on Windows, with
+// the same file for the same duty in both; the build compiles one of them.
 #pragma once
 
 #include <cstddef>
@@ -364,8 +364,8 @@ enum : uint32_t { OS_FILE_TYPE_UNKNOWN = 0, OS_FILE_TYPE_DISK = 1, OS_FILE_TYPE_
 
 // Prepares the process for the file services: on POSIX writing to a closed
 // pipe becomes error 109 instead of a signal, and descriptors 0, 1 and 2 are
-// kept open so that no file receives one of them. Call once at start-up,
-// before other threads run.
+// kept open so that no file receives one of them; Windows needs nothing. Call
+// once at start-up, before other threads run.
 void os_process_setup();
 
 // Flushes the data and size of the file open on `handle` to stable storage
@@ -374,9 +374,9 @@ void os_process_setup();
 // number (6 for an invalid handle). Thread-safe.
 [[nodiscard]] int os_file_sync(OsHandle handle);
 // Flushes the entries of the folder `name` (names created, renamed or removed
-// in it) to stable storage: POSIX opens the folder and fsyncs it; a platform
-// whose file systems keep folder entries durable with the files, or that
-// cannot flush a folder, returns 0. Returns 0 or an error number. Thread-safe.
+// in it) to stable storage: POSIX opens the folder and fsyncs it; Windows,
+// whose file systems keep folder entries durable with the files, only opens
+// it. Returns 0 or an error number (a missing folder's). Thread-safe.
 [[nodiscard]] int os_folder_sync(const OsNativeName* name);
 // Gives the file `from` the name `to` in one atomic step (the same volume).
 // With `replace` false the call fails with 183, leaving both names as they

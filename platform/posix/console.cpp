@@ -1,15 +1,18 @@
-// Console control: the stop signals are blocked in every thread and taken by
-// one listener thread with sigwait, which hands them to the program's handler.
-// Signal handlers may not take locks; a plain thread may.
+// Console control and the terminal width. The stop signals are blocked in
+// every thread and taken by one listener thread with sigwait, which hands them
+// to the program's handler. Signal handlers may not take locks; a plain thread
+// may.
 #include "platform/platform.h"
 
 #include <csignal>
 #include <initializer_list>
 
 #include <pthread.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "platform/posix/console_signals.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace {
 
@@ -38,6 +41,14 @@ void* listener(void*) {
 
 }  // namespace
 
+void posix_console_signal_set(sigset_t* set) {
+  sigemptyset(set);
+  sigaddset(set, SIGINT);
+  sigaddset(set, SIGQUIT);
+  sigaddset(set, SIGHUP);
+  sigaddset(set, SIGTERM);
+}
+
 bool os_console_control_install(int (*handler)(uint32_t request)) {
   g_handler = handler;
   sigset_t all;
@@ -58,4 +69,11 @@ bool os_console_control_install(int (*handler)(uint32_t request)) {
   int rc = pthread_create(&thread, &attr, listener, nullptr);
   pthread_attr_destroy(&attr);
   return rc == 0;
+}
+
+uint32_t os_console_width(OsHandle handle) {
+  if (handle < 0 || !isatty(static_cast<int>(handle))) return 0;
+  struct winsize size;
+  if (ioctl(static_cast<int>(handle), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
 }

@@ -1,5 +1,6 @@
-// The set of stop signals that console control receives; shared by the thread
-// and console files. Included only inside platform/posix/.
+// The set of stop signals that console control receives, defined with it;
+// the thread file starts every new thread with them blocked. Included only
+// inside platform/posix/.
 #pragma once
 
 #include <csignal>

@@ -1,15 +1,38 @@
-// Terminal width and file system flushes on POSIX.
-#include <sys/ioctl.h>
+// Flushes to stable storage on POSIX: fsync for files and folders, syncfs for
+// a whole file system.
+#include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
-#include "platform/posix/posix_internal.h"
+#include <climits>
 
-uint32_t os_console_width(OsHandle handle) {
-  if (handle < 0 || !isatty(static_cast<int>(handle))) return 0;
-  struct winsize size;
-  if (ioctl(static_cast<int>(handle), TIOCGWINSZ, &size) != 0) return 0;
-  return size.ws_col;
+#include "base/err.h"
+#include "platform/platform.h"
+#include "platform/posix/internal.h"
+
+namespace {
+
+// fsync on `fd`; a descriptor that cannot be flushed (EINVAL or EROFS for
+// pipes, sockets and some special files) has nothing to make durable.
+int sync_descriptor(int fd) {
+  if (posix_retry([&] { return fsync(fd); }) == 0) return 0;
+  if (errno == EINVAL || errno == EROFS) return 0;
+  return posix_error_from_errno(errno);
+}
+
+}  // namespace
+
+int os_file_sync(OsHandle handle) {
+  if (handle < 0 || handle > INT_MAX) return ERR_INVALID_HANDLE;
+  return sync_descriptor(static_cast<int>(handle));
+}
+
+int os_folder_sync(const OsNativeName* name) {
+  if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
+  const int fd = posix_retry([&] { return open(name->bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+  if (fd < 0) return posix_error_for_path(errno, name->bytes);
+  const int rc = sync_descriptor(fd);
+  close(fd);
+  return rc;
 }
 
 int os_file_system_sync(OsHandle handle) {

@@ -13,7 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace {
 

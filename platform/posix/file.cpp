@@ -13,25 +13,9 @@
 
 #include "base/err.h"
 #include "platform/platform.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 const bool OS_WINDOWS_NAMES = false;
-
-int posix_error_for_path(int err, const char* path) {
-  if (err != ENOENT || path == nullptr) return posix_error_from_errno(err);
-  char parent[PATH_MAX + 1];
-  size_t n = strlen(path);
-  if (n > PATH_MAX) return ERR_FILE_NOT_FOUND;
-  memcpy(parent, path, n + 1);
-  while (n > 1 && parent[n - 1] == '/') parent[--n] = 0;
-  while (n > 0 && parent[n - 1] != '/') --n;
-  if (n == 0) return ERR_FILE_NOT_FOUND;  // relative name in the current folder
-  while (n > 1 && parent[n - 1] == '/') --n;
-  parent[n] = 0;
-  struct stat st;
-  if (stat(parent, &st) != 0 || !S_ISDIR(st.st_mode)) return ERR_PATH_NOT_FOUND;
-  return ERR_FILE_NOT_FOUND;
-}
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "base/err.h"
 #include "platform/platform.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 int64_t posix_time_units(int64_t seconds, uint32_t nanoseconds) {
   return (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100;

@@ -5,7 +5,7 @@
 
 #include "base/err.h"
 #include "platform/platform.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 int os_file_lock(OsHandle handle, bool exclusive) {
   if (handle < 0) return ERR_INVALID_HANDLE;

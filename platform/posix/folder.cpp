@@ -11,7 +11,7 @@
 
 #include "base/err.h"
 #include "platform/platform.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace {
 

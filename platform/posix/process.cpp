@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace {
 

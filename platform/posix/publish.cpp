@@ -1,5 +1,5 @@
-// Durability and publication on POSIX: fsync for files and folders, exclusive
-// and replacing renames, and the process id for temporary names.
+// Publication on POSIX: exclusive and replacing renames, and the process id
+// for temporary names.
 #include "platform/posix/publish.h"
 
 #include <fcntl.h>
@@ -8,23 +8,14 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <climits>
 
 #include <pthread.h>
 
 #include "base/err.h"
 #include "platform/platform.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace {
-
-// fsync on `fd`; a descriptor that cannot be flushed (EINVAL or EROFS for
-// pipes, sockets and some special files) has nothing to make durable.
-int sync_descriptor(int fd) {
-  if (posix_retry([&] { return fsync(fd); }) == 0) return 0;
-  if (errno == EINVAL || errno == EROFS) return 0;
-  return posix_error_from_errno(errno);
-}
 
 // The error of a failed rename or link: ENOENT names whichever side is at
 // fault (the source missing, or the folder that should hold the target).
@@ -36,20 +27,6 @@ int rename_error(int err, const char* from, const char* to) {
 }
 
 }  // namespace
-
-int os_file_sync(OsHandle handle) {
-  if (handle < 0 || handle > INT_MAX) return ERR_INVALID_HANDLE;
-  return sync_descriptor(static_cast<int>(handle));
-}
-
-int os_folder_sync(const OsNativeName* name) {
-  if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
-  const int fd = posix_retry([&] { return open(name->bytes, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
-  if (fd < 0) return posix_error_for_path(errno, name->bytes);
-  const int rc = sync_descriptor(fd);
-  close(fd);
-  return rc;
-}
 
 int posix_rename_by_link(const char* from, const char* to) {
   if (link(from, to) != 0) {

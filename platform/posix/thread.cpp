@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 #include "platform/posix/console_signals.h"
-#include "platform/posix/posix_internal.h"
+#include "platform/posix/internal.h"
 
 namespace {
 
@@ -40,14 +40,6 @@ void* thread_entry(void* packet) {
 std::atomic<bool> g_priority_refused{false};
 
 }  // namespace
-
-void posix_console_signal_set(sigset_t* set) {
-  sigemptyset(set);
-  sigaddset(set, SIGINT);
-  sigaddset(set, SIGQUIT);
-  sigaddset(set, SIGHUP);
-  sigaddset(set, SIGTERM);
-}
 
 OsHandle os_thread_create(void (*routine)(void*), void* argument, size_t stack_size) {
   auto* handle = static_cast<PosixThread*>(std::calloc(1, sizeof(PosixThread)));

@@ -1,5 +1,5 @@
 // The millisecond clock, sleeps and the thread id.
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 #include <atomic>
 

@@ -1,8 +1,8 @@
-// Console control: the console control handler receives the console's stop
-// requests; a process without a console gets them as messages to a hidden
-// top-level window, "SignalWindow", run by a thread of its own. Both hand
-// the requests to the program's handler and do nothing else.
-#include "platform/windows/win_internal.h"
+// Console control and the console width. The console control handler
+// receives the console's stop requests; a process without a console gets them
+// as messages to a hidden top-level window, "SignalWindow", run by a thread of
+// its own. Both hand the requests to the program's handler and do nothing else.
+#include "platform/windows/internal.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "base/console_ctl.h"
 #include "base/signal.h"
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

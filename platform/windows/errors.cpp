@@ -1,6 +1,6 @@
 // Native status translation, and the check that the program's own names for
 // Windows error numbers are the system's numbers.
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 #include "base/err.h"
 
@@ -94,6 +94,11 @@ int win_query_error(NTSTATUS status) {
     return ERROR_INVALID_PARAMETER;
   }
   return win_error_from_status(status);
+}
+
+int win_query_result(NTSTATUS status, const IO_STATUS_BLOCK& io) {
+  if (NT_SUCCESS(status) && status != STATUS_PENDING) status = io.Status;
+  return win_query_error(status);
 }
 
 int win_utf8_out(const wchar_t* units, size_t count, char* buffer, size_t capacity,

@@ -1,5 +1,5 @@
 // Manual-reset kernel events through the native event calls.
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 OsHandle os_event_create() {
   HANDLE event = nullptr;

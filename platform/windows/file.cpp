@@ -2,7 +2,7 @@
 // call, the standard handles, pipes and the current folders.
 #include <atomic>
 
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 const bool OS_WINDOWS_NAMES = true;
 
@@ -102,11 +102,6 @@ int os_drive_current_folder(char letter, char* buffer, size_t capacity, size_t* 
   if (n == 0) return static_cast<int>(GetLastError());
   if (n >= WIN_NAME_UNITS) return ERROR_FILENAME_EXCED_RANGE;
   return win_utf8_out(units, n, buffer, capacity, out_length);
-}
-
-void os_process_setup() {
-  // Nothing to prepare: a write to a closed pipe already fails with 109, and
-  // the standard handles are not numbers that a new file could take.
 }
 
 int os_access_query(const OsNativeName* name, bool link_itself, OsAccess* out_access) {

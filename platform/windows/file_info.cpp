@@ -1,16 +1,11 @@
-// The native information classes: the records of platform.h are the native
-// layouts, so the queries pass them through and only translate the status.
-#include "platform/windows/win_internal.h"
+// The native file, volume and object information classes: the records of
+// platform.h are the native layouts, so the queries pass them through and only
+// translate the status.
+#include "platform/windows/internal.h"
 
 namespace {
 
 bool bad_handle(OsHandle handle) { return handle == 0 || handle == OS_NO_HANDLE; }
-
-// The error of a call and, when the call succeeded, of its status block.
-int query_result(NTSTATUS status, const IO_STATUS_BLOCK& io) {
-  if (NT_SUCCESS(status) && status != STATUS_PENDING) status = io.Status;
-  return win_query_error(status);
-}
 
 }  // namespace
 
@@ -23,7 +18,7 @@ int os_file_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint3
                                                  static_cast<FILE_INFORMATION_CLASS>(info_class));
   // A warning (only the variable tail did not fit) still filled the record.
   if (out_information && !NT_ERROR(status)) *out_information = io.Information;
-  return query_result(status, io);
+  return win_query_result(status, io);
 }
 
 int os_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer, uint32_t size) {
@@ -33,7 +28,7 @@ int os_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer, u
   const NTSTATUS status =
       NtSetInformationFile(win_handle(handle), &io, const_cast<void*>(buffer), size,
                            static_cast<FILE_INFORMATION_CLASS>(info_class));
-  const int rc = query_result(status, io);
+  const int rc = win_query_result(status, io);
   if (rc == ERROR_INVALID_PARAMETER && info_class == OS_FILE_END_OF_FILE_INFO) {
     // Some systems (Wine) refuse a handle without write access as a bad
     // parameter; the answer Windows gives, and callers test, is 5.
@@ -56,7 +51,7 @@ int os_volume_query_info(OsHandle handle, uint32_t info_class, void* buffer, uin
   const NTSTATUS status = NtQueryVolumeInformationFile(
       win_handle(handle), &io, buffer, size, static_cast<FS_INFORMATION_CLASS>(info_class));
   if (out_information && !NT_ERROR(status)) *out_information = io.Information;
-  return query_result(status, io);
+  return win_query_result(status, io);
 }
 
 int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint32_t size,
@@ -68,22 +63,4 @@ int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer, uin
       win_handle(handle), static_cast<OBJECT_INFORMATION_CLASS>(info_class), buffer, size, &returned);
   if (out_returned) *out_returned = returned;
   return win_query_error(status);
-}
-
-int os_directory_query(OsHandle handle, uint32_t info_class, bool single, bool restart,
-                       void* buffer, uint32_t length, uint64_t* out_information) {
-  if (out_information) *out_information = 0;
-  if (bad_handle(handle)) return ERROR_INVALID_HANDLE;
-  IO_STATUS_BLOCK io{};
-  NTSTATUS status = NtQueryDirectoryFile(win_handle(handle), nullptr, nullptr, nullptr, &io,
-                                         buffer, length,
-                                         static_cast<FILE_INFORMATION_CLASS>(info_class),
-                                         single ? TRUE : FALSE, nullptr, restart ? TRUE : FALSE);
-  if (status == STATUS_PENDING) {
-    // Folders are opened synchronous; a pending answer is waited for anyway.
-    NtWaitForSingleObject(win_handle(handle), FALSE, nullptr);
-    status = io.Status;
-  }
-  if (out_information && !NT_ERROR(status)) *out_information = io.Information;
-  return query_result(status, io);
 }

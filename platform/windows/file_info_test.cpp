@@ -11,7 +11,7 @@
 #include "base/file.h"
 #include "base/folder.h"
 #include "base/test_folder.h"
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

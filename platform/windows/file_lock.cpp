@@ -1,7 +1,7 @@
 // Advisory whole-file locks on Windows: one byte locked far past any data.
 // Windows byte-range locks are mandatory for the bytes they cover, so the
 // byte is one no reader ever asks for.
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Page memory: committed read-write pages of the process, at addresses the
 // system chooses.
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 void* os_page_alloc(size_t size) {
   if (size == 0) return nullptr;

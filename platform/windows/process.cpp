@@ -1,7 +1,7 @@
 // Process-wide services: exit handlers and the fatal exit.
 #include <cstdlib>
 
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 bool os_exit_handler_add(void (*handler)()) { return std::atexit(handler) == 0; }
 

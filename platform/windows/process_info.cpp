@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 const char OS_LINE_END[] = "\r\n";
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

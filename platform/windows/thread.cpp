@@ -2,7 +2,7 @@
 // the system makes for them, so the threads made here need no preparation.
 #include <cstdlib>
 
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // without going pending and no routine was queued, through the issuer itself.
 #include <atomic>
 
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "base/runtime.h"
 #include "base/test_folder.h"
 #include "base/transfer.h"
-#include "platform/windows/win_internal.h"
+#include "platform/windows/internal.h"
 
 namespace {
 

@@ -1,8 +1,10 @@
-// Helpers shared by the POSIX implementation files: the errno translation and
-// the EINTR retry. Included only inside platform/posix/.
+// Helpers shared by the POSIX implementation files: the errno translation, the
+// EINTR retry and the file status the information classes are built from.
+// Included only inside platform/posix/.
 #pragma once
 
 #include <cerrno>
+#include <cstdint>
 
 // Translates an errno value into the Windows error number the program speaks.
 // ENOENT gives 2 (file not found); callers that know a folder on the way is
@@ -19,8 +21,6 @@ auto posix_retry(F call) -> decltype(call()) {
   } while (rc == -1 && errno == EINTR);
   return rc;
 }
-
-#include <cstdint>
 
 // Translates an errno value from a call on `path`: ENOENT gives 3 when the
 // folder that should hold the last component is missing, else 2.

@@ -60,6 +60,23 @@ inline void win_object_name(const OsNativeName* name, WinObjectName* out) {
   InitializeObjectAttributes(&out->object, &out->name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
 }
 
+// True when `name` carries a native name to open.
+inline bool win_name_usable(const OsNativeName* name) {
+  return name != nullptr && name->units != nullptr && name->length != 0;
+}
+
+// Opens the existing `name` with `access` and the create `options`,
+// synchronously and sharing everything. Returns the native status.
+inline NTSTATUS win_open_existing(const OsNativeName* name, ACCESS_MASK access, ULONG options,
+                                  HANDLE* out) {
+  WinObjectName object;
+  win_object_name(name, &object);
+  IO_STATUS_BLOCK io{};
+  return NtCreateFile(out, access | SYNCHRONIZE, &object.object, &io, nullptr, 0,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                      options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+}
+
 // Translates a native status into the Windows error number the program
 // speaks (0 for success and for informational statuses).
 int win_error_from_status(NTSTATUS status);
@@ -68,6 +85,10 @@ int win_error_from_status(NTSTATUS status);
 // answer (not implemented, or an invalid class) gives 87, as on every
 // platform; the rest as win_error_from_status.
 int win_query_error(NTSTATUS status);
+
+// The error of an information call and, when the call succeeded, of its
+// status block.
+int win_query_result(NTSTATUS status, const IO_STATUS_BLOCK& io);
 
 // Writes `units` UTF-16 units as UTF-8 with a terminator into `buffer` and
 // stores the byte length. Returns 0, 206 when it does not fit, or 31 for an

@@ -1,7 +1,12 @@
-// The one table from errno values to Windows error numbers.
-#include "platform/posix/posix_internal.h"
+// The one table from errno values to Windows error numbers, and the path
+// check that tells a missing file from a missing folder on its way.
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstring>
 
 #include "base/err.h"
+#include "platform/posix/internal.h"
 
 namespace {
 
@@ -45,4 +50,20 @@ int posix_error_from_errno(int err) {
     if (e.err == err) return e.code;
   }
   return ERR_GEN_FAILURE;
+}
+
+int posix_error_for_path(int err, const char* path) {
+  if (err != ENOENT || path == nullptr) return posix_error_from_errno(err);
+  char parent[PATH_MAX + 1];
+  size_t n = strlen(path);
+  if (n > PATH_MAX) return ERR_FILE_NOT_FOUND;
+  memcpy(parent, path, n + 1);
+  while (n > 1 && parent[n - 1] == '/') parent[--n] = 0;
+  while (n > 0 && parent[n - 1] != '/') --n;
+  if (n == 0) return ERR_FILE_NOT_FOUND;  // relative name in the current folder
+  while (n > 1 && parent[n - 1] == '/') --n;
+  parent[n] = 0;
+  struct stat st;
+  if (stat(parent, &st) != 0 || !S_ISDIR(st.st_mode)) return ERR_PATH_NOT_FOUND;
+  return ERR_FILE_NOT_FOUND;
 }
