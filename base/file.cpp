@@ -416,3 +416,7 @@ const FilePlatform* file_platform_swap_for_test(const FilePlatform* platform) {
   g_platform = platform ? platform : &FILE_PLATFORM_REAL;
   return previous;
 }
+
+int lock_file(OsHandle handle, bool exclusive) { return os_file_lock(handle, exclusive); }
+
+void unlock_file(OsHandle handle) { os_file_unlock(handle); }

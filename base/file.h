@@ -101,6 +101,12 @@ FileRequest create_file_request(uint32_t mode);
 // that a network file system could not complete); callers that do not depend
 // on the data written may ignore it. REQUIRES: no other thread uses the handle.
 int close_handle(OsHandle handle);
+// Advisory whole-file lock on `handle`, shared or exclusive, without waiting.
+// Returns 0, 33 when another handle holds a lock that conflicts, or an error
+// number (50 where the file system keeps no locks). It ends with unlock_file
+// or when the handle is closed.
+[[nodiscard]] int lock_file(OsHandle handle, bool exclusive);
+void unlock_file(OsHandle handle);
 // The process's standard output and error handles, asked anew at each call.
 OsHandle standard_output();
 OsHandle standard_error();

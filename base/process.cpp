@@ -125,6 +125,21 @@ void forget_arguments() {
 
 }  // namespace
 
+void process_setup() { os_process_setup(); }
+
+void process_record_platform_arguments(int argc, const char* const* argv) {
+  int wide_count = 0;
+  if (const char16_t* const* wide = os_wide_arguments(&wide_count)) {
+    process_record_arguments(wide_count, wide);
+  } else {
+    process_record_arguments_utf8(argc, argv);
+  }
+}
+
+int locale_query(int item, char* buffer, size_t capacity) {
+  return os_locale_query(item, buffer, capacity);
+}
+
 void process_record_arguments(int count, const char16_t* const* wide) {
   char** argv = pool_utf8_argv(&g_heap_allocator, wide);
   if (!argv) return;

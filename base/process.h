@@ -11,6 +11,12 @@
 #include "base/path.h"
 #include "base/scratch.h"
 
+// Prepares the process for the file services. Call first, before other threads run.
+void process_setup();
+
+// Records the arguments as the platform gives them: its UTF-16 ones where it
+// has them, else `argv` as given.
+void process_record_platform_arguments(int argc, const char* const* argv);
 // Records UTF-16 arguments (as a platform with UTF-16 arguments gives them):
 // converts them to UTF-8 on the heap. Nothing is stored when that fails.
 void process_record_arguments(int count, const char16_t* const* wide);
@@ -33,5 +39,8 @@ char* program_name_from_path(Allocator* pool, const char* path, const PathSyntax
 const char* program_name();
 // The current folder at first use; "\" as fallback.
 const char16_t* current_folder_wide();
+// The locale's value for `item` (OS_LOCALE_*) in UTF-8. Returns 0, or an
+// error number when the platform cannot tell.
+[[nodiscard]] int locale_query(int item, char* buffer, size_t capacity);
 // The user's name; "?" as fallback (also for an empty name).
 const char16_t* user_name();

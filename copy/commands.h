@@ -1,4 +1,4 @@
-// The copy command and its registration with the command frame.
+// The copy and verify commands and their registration with the command frame.
 #pragma once
 
 // copy [-b] [-d <folder>] [-f <file>] [-n] [-p] [-w] <source> [<source> ...] [<destination>]

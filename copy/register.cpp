@@ -1,4 +1,4 @@
-// Registration of the copy command with the frame.
+// Registration of the copy and verify commands with the frame.
 #include <cstdlib>
 
 #include "copy/commands.h"

@@ -2,15 +2,15 @@
 // exit handlers then run in reverse), then the program.
 #include <cstdlib>
 
+#include "base/process.h"
 #include "base/runtime.h"
 #include "copy/commands.h"
 #include "frame/msg_text.h"
 #include "frame/program.h"
-#include "platform/platform.h"
 #include "store/register.h"
 
 int main(int argc, char** argv) {
-  os_process_setup();
+  process_setup();
   store_register_commands();
   copy_register_commands();
   runtime_start();

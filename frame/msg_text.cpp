@@ -7,6 +7,7 @@
 #include "base/file.h"
 #include "base/fmt.h"
 #include "base/jindex.h"
+#include "base/process.h"
 #include "base/text.h"
 #include "base/utf.h"
 #include "platform/platform.h"
@@ -231,10 +232,10 @@ void load_locale_texts() {
     return s;
   };
   char sign[8] = "-";
-  if (os_locale_query(OS_LOCALE_NEGATIVE_SIGN, value, sizeof value) == 0) {
+  if (locale_query(OS_LOCALE_NEGATIVE_SIGN, value, sizeof value) == 0) {
     text_copy_bounded(sign, sizeof sign, first_char(value), SIZE_MAX);
   }
-  if (os_locale_query(OS_LOCALE_NEGATIVE_MODE, value, sizeof value) == 0) {
+  if (locale_query(OS_LOCALE_NEGATIVE_MODE, value, sizeof value) == 0) {
     const char* format = nullptr;
     switch (text_len(value) ? atoi(value) : -1) {
       case 0: format = pool_format(&pool, "(%%1)"); break;
@@ -245,17 +246,17 @@ void load_locale_texts() {
     }
     if (format) message_set("locale_neg_format", format);
   }
-  if (os_locale_query(OS_LOCALE_THOUSANDS_SEP, value, sizeof value) == 0) {
+  if (locale_query(OS_LOCALE_THOUSANDS_SEP, value, sizeof value) == 0) {
     message_set("locale_thous_sep", first_char(value));
   }
-  if (os_locale_query(OS_LOCALE_GROUPING, value, sizeof value) == 0) {
+  if (locale_query(OS_LOCALE_GROUPING, value, sizeof value) == 0) {
     value[49] = 0;
     message_set("locale_thous_grouping", value);
   }
-  if (os_locale_query(OS_LOCALE_DECIMAL_SEP, value, sizeof value) == 0) {
+  if (locale_query(OS_LOCALE_DECIMAL_SEP, value, sizeof value) == 0) {
     message_set("locale_decimal", first_char(value));
   }
-  if (os_locale_query(OS_LOCALE_TIME_SEP, value, sizeof value) == 0) {
+  if (locale_query(OS_LOCALE_TIME_SEP, value, sizeof value) == 0) {
     message_set("locale_time_sep", first_char(value));
   }
   message_set_replace_mode(previous);

@@ -7,7 +7,6 @@
 #include "base/process.h"
 #include "frame/command.h"
 #include "frame/msg_text.h"
-#include "platform/platform.h"
 
 const char PROGRAM_APPLICATION_NAME[] = "File Zuvo Tool";
 const char PROGRAM_BUILD_TAG[] = "26ZO";
@@ -42,12 +41,7 @@ void frame_register_defaults() {
 }
 
 int program_main(int argc, char** argv) {
-  int wide_count = 0;
-  if (const char16_t* const* wide = os_wide_arguments(&wide_count)) {
-    process_record_arguments(wide_count, wide);
-  } else {
-    process_record_arguments_utf8(argc, argv);
-  }
+  process_record_platform_arguments(argc, argv);
   int count = 0;
   char** args = process_arguments(&count);
   if (!args) return -1;

@@ -1,4 +1,4 @@
-// Registers the store's commands (create_store, info) with the command frame
+// Registers the store's commands (create_store, info, prune) with the command frame
 // and schedules their removal at exit. Start-up only.
 #pragma once
 

@@ -38,7 +38,7 @@ int store_lock_acquire(StoreLock* lock, ScratchPool* pool, const char** out_err,
     OsHandle h = OS_NO_HANDLE;
     int rc = open_lock_file(&h, info, exclusive);
     if (rc == 0) {
-      rc = os_file_lock(h, exclusive);
+      rc = lock_file(h, exclusive);
       if (rc == 0) {
         lock->handle = h;
         return 0;
@@ -69,7 +69,7 @@ int store_lock_acquire(StoreLock* lock, ScratchPool* pool, const char** out_err,
 }
 
 void store_lock_release(StoreLock* lock) {
-  if (lock->handle != OS_NO_HANDLE) os_file_unlock(lock->handle);
+  if (lock->handle != OS_NO_HANDLE) unlock_file(lock->handle);
   close_handle(lock->handle);
   lock->handle = OS_NO_HANDLE;
 }
