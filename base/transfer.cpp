@@ -227,3 +227,17 @@ int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* b
   if (rc != 0) return rc;
   return got < size ? ERR_HANDLE_EOF : 0;
 }
+
+int write_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, const void* data,
+                   size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    size_t moved = 0;
+    const int rc = write_file_at(handle, kind_cache, offset + done,
+                                 static_cast<const char*>(data) + done, size - done, &moved);
+    if (rc != 0) return rc;
+    if (moved == 0) return ERR_DISK_FULL;
+    done += moved;
+  }
+  return 0;
+}

@@ -59,6 +59,12 @@ constexpr size_t TRANSFER_ALIGN = 4096;
 [[nodiscard]] int read_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset, void* buffer,
                                 size_t size);
 
+// Positioned write of all `size` bytes at `offset`: a short count is followed
+// by the rest. Returns the write's error, 112 when a write moves nothing,
+// else 0.
+[[nodiscard]] int write_exact_at(OsHandle handle, uint8_t* kind_cache, uint64_t offset,
+                                 const void* data, size_t size);
+
 // The platform calls the engine makes, swappable so that tests can count and
 // fail them (a counting or fault-injecting double).
 struct TransferPlatform {

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr uint64_t SECTOR = 4096;
-
 struct ChunkResult {
   uint64_t sr = 0;
   uint64_t dr = 0;
@@ -105,7 +103,7 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
     if (item->dest_chunk.created) r->dw = n;
     return;
   }
-  const uint64_t pad = (SECTOR - n % SECTOR) % SECTOR;
+  const uint64_t pad = (TRANSFER_ALIGN - n % TRANSFER_ALIGN) % TRANSFER_ALIGN;
   std::memset(item->data + n, 0, pad);
   size_t written = 0;
   int rc = write_file_at(job->dest.handle, &dest_kind, o, item->data, n + pad, &written);

@@ -100,20 +100,6 @@ void discard_temp(ChunkFile* cf) {
   }
 }
 
-// Writes all `size` bytes at offset 0; a short count is followed by the rest.
-int write_all(ChunkFile* cf, const void* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    size_t moved = 0;
-    int rc = write_file_at(cf->handle, &cf->kind, done, static_cast<const char*>(data) + done,
-                           size - done, &moved);
-    if (rc != 0) return rc;
-    if (moved == 0) return ERR_DISK_FULL;
-    done += moved;
-  }
-  return 0;
-}
-
 // Whether the open chunk file has a size a stored chunk can have: a whole
 // chunk, or in a compressing store a deflate stream at least one block
 // shorter. Any other size cannot hold the chunk its name promises.
@@ -274,7 +260,7 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
       true_length = n;
     }
   }
-  rc = write_all(cf, out, length);
+  rc = write_exact_at(cf->handle, &cf->kind, 0, out, length);
   cf->store_kind = cf->kind;
   if (rc == 0 && true_length != length) rc = set_file_end(cf->handle, true_length);
   if (rc != 0) {
