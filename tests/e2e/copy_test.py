@@ -19,21 +19,10 @@ import subprocess
 import sys
 import zlib
 
-from harness import check, read, run_tests, write
+from harness import check, command, main, read, shown, write
 
-ZUVO = None
-WINE = sys.argv[1:2] == ["--wine"]
 PROGRESS = re.compile(r"\|([#-]{40})\|\s*(\d+)% (\S+)/(\S+) (\S+)/sec (\d+):(\d\d):(\d\d) "
                       r"sr=(\S+) dr=(\S+) dw=(\S+)")
-
-
-def command(args):
-    return (["wine", ZUVO] if WINE else [ZUVO]) + args
-
-
-def shown(path):
-    """A full Linux path as the program prints it."""
-    return "Z:" + path.replace("/", "\\") if WINE else path
 
 
 def run(args, cwd):
@@ -297,13 +286,5 @@ def test_safety(tmp):
         check(leftovers == [], "no temporary map left: %r" % leftovers)
 
 
-def main():
-    global ZUVO
-    args = sys.argv[2:] if WINE else sys.argv[1:]
-    ZUVO = os.path.abspath(args[0])
-    tests = [test_round_trips, test_duplicate_avoidance, test_command_lines, test_safety]
-    return run_tests([(t.__name__, t) for t in tests], args[1:])
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main([test_round_trips, test_duplicate_avoidance, test_command_lines, test_safety]))

@@ -1,8 +1,13 @@
-"""What the end-to-end scripts share: the failure type, the check, and the
+"""What the end-to-end scripts share: the failure type, the check, the
 runner that gives each test a fresh temporary folder and prints the summary
-line ("N passed, N failed")."""
+line ("N passed, N failed"), and for the scripts that take
+`[--wine] PROGRAM [TEST ...]`, the program's command line."""
 import os
+import sys
 import tempfile
+
+WINE = sys.argv[1:2] == ["--wine"]
+_program = None
 
 
 class Failure(Exception):
@@ -44,3 +49,21 @@ def run_tests(tests, only=()):
                 print("FAIL %s: %s" % (name, e))
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0
+
+
+def command(args):
+    """The command line that runs the program under test with `args`."""
+    return (["wine", _program] if WINE else [_program]) + args
+
+
+def shown(path):
+    """A full Linux path as the program prints it."""
+    return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+def main(tests):
+    """Takes the program from the command line, then runs `tests` (or those named after it)."""
+    global _program
+    args = sys.argv[2:] if WINE else sys.argv[1:]
+    _program = os.path.abspath(args[0])
+    return run_tests([(t.__name__, t) for t in tests], args[1:])

@@ -17,18 +17,7 @@ import sys
 import threading
 import time
 
-from harness import check, read, run_tests, write
-
-ZUVO = None
-WINE = sys.argv[1:2] == ["--wine"]
-
-
-def command(args):
-    return (["wine", ZUVO] if WINE else [ZUVO]) + args
-
-
-def shown(path):
-    return "Z:" + path.replace("/", "\\") if WINE else path
+from harness import WINE, check, command, main, read, shown, write
 
 
 def run(args, cwd, code=0):
@@ -315,13 +304,5 @@ def test_concurrent_keeping(tmp):
         check(read(out) == written[name], "%s restores" % name)
 
 
-def main():
-    global ZUVO
-    args = sys.argv[2:] if WINE else sys.argv[1:]
-    ZUVO = os.path.abspath(args[0])
-    tests = [test_verify_and_repair, test_prune, test_lock, test_concurrent_keeping]
-    return run_tests([(t.__name__, t) for t in tests], args[1:])
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main([test_verify_and_repair, test_prune, test_lock, test_concurrent_keeping]))
