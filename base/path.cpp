@@ -33,6 +33,25 @@ void put(char* buffer, size_t capacity, size_t* position, char c) {
   ++*position;
 }
 
+// True when a component of `path` is two or more dots only.
+bool climbs(const char* path, const PathSyntax* s) {
+  size_t dots = 0;
+  bool only_dots = true;
+  for (size_t i = 0;; ++i) {
+    const char c = path[i];
+    if (c == 0 || is_sep(s, c)) {
+      if (only_dots && dots >= 2) return true;
+      if (c == 0) return false;
+      dots = 0;
+      only_dots = true;
+    } else if (c == '.') {
+      ++dots;
+    } else {
+      only_dots = false;
+    }
+  }
+}
+
 }  // namespace
 
 // True when `folder` is a full path: absolute and, in Windows forms, with a
@@ -204,6 +223,12 @@ char* path_normalize(Allocator* pool, const char* path, const PathSyntax* syntax
 char* path_full(Allocator* pool, const char* base, const char* path, const PathSyntax* syntax) {
   const PathSyntax* s = syntax_or_default(syntax);
   if (text_is_empty(path)) path = ".";
+  // A user's path in the build's POSIX syntax names what the kernel names,
+  // which takes ".." after a link from the link's target. Parents asked for
+  // with a base ("..") are of names already resolved, and stay lexical.
+  if (base == nullptr && s == path_default_syntax() && !s->windows_forms && climbs(path, s)) {
+    return path_full_resolved(pool, path, final_path, s);
+  }
   size_t root = 0;
   bool absolute = false;
   if (path_split(path, &root, &absolute, nullptr, s) != 0) return nullptr;
@@ -243,6 +268,70 @@ char* path_full(Allocator* pool, const char* base, const char* path, const PathS
   const char* joined = path_join(&local, folder, rest, s);
   if (joined == nullptr) return nullptr;
   return path_normalize(pool, joined, s);
+}
+
+char* path_full_resolved(Allocator* pool, const char* path, PathResolver resolve,
+                         const PathSyntax* syntax) {
+  const PathSyntax* s = syntax_or_default(syntax);
+  if (s->windows_forms) return path_full(pool, nullptr, path, s);
+  if (text_is_empty(path)) path = ".";
+  ScratchPool local;
+  const char* typed = path;
+  if (!is_sep(s, path[0])) {
+    const char* folder = s->current_folder(&local);
+    if (!is_full_folder(folder, s, nullptr)) return nullptr;
+    typed = path_join(&local, folder, path, s);
+    if (typed == nullptr) return nullptr;
+  }
+  // `at` is the path reached so far, in normal form: the root, then names.
+  const char root[2] = {s->separator, 0};
+  const char* at = root;
+  const size_t n = text_len(typed);
+  size_t i = 0;
+  while (at != nullptr) {
+    while (i < n && is_sep(s, typed[i])) ++i;
+    if (i == n) break;
+    const size_t start = i;
+    while (i < n && !is_sep(s, typed[i])) ++i;
+    const size_t length = i - start;
+    size_t dots = 0;
+    while (dots < length && typed[start + dots] == '.') ++dots;
+    if (dots < length) {
+      const char* name = pool_copy_text(&local, typed + start, length);
+      at = name ? path_join(&local, at, name, s) : nullptr;
+      continue;
+    }
+    for (size_t k = 1; k < dots && at != nullptr && at[1] != 0; ++k) {
+      // The climb starts where the path so far leads; a missing or unreadable
+      // prefix keeps its spelling, as the kernel would fail on it anyway.
+      const char* real = resolve(&local, at);
+      if (real != nullptr && is_full_folder(real, s, nullptr)) at = real;
+      size_t name_start = 0;
+      if (path_split(at, nullptr, nullptr, &name_start, s) != 0) return nullptr;
+      at = pool_copy_text(&local, at, name_start > 1 ? name_start - 1 : 1);
+    }
+  }
+  if (at == nullptr) return nullptr;
+  const size_t length = text_len(at);
+  if (is_sep(s, typed[n - 1]) && at[length - 1] != s->separator) {
+    char* out = static_cast<char*>(allocate(pool, length + 2));
+    if (out == nullptr) return nullptr;
+    memcpy(out, at, length);
+    out[length] = s->separator;
+    out[length + 1] = 0;
+    return out;
+  }
+  return pool_copy_text(pool, at, length);
+}
+
+char* final_path(Allocator* pool, const char* path) {
+  ScratchPool local;
+  NativeName name;
+  if (path_native_name(&local, path, &name) != 0) return nullptr;
+  char buffer[OS_FOLDER_TEXT_MAX];
+  size_t length = 0;
+  if (os_final_path(&name.name, buffer, sizeof buffer, &length) != 0 || length == 0) return nullptr;
+  return pool_copy_text(pool, buffer, length);
 }
 
 char* current_folder(Allocator* pool) {

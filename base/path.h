@@ -54,7 +54,9 @@ char* path_normalize(Allocator* pool, const char* path, const PathSyntax* syntax
 
 // The full, normal path of `path` in `pool`: a relative path is taken against
 // `base` (a folder; null means the current folder). Null when the path or the
-// base is invalid or no absolute folder can be found.
+// base is invalid or no absolute folder can be found. Without a base, in the
+// build's POSIX syntax, a path with a ".." is resolved as path_full_resolved
+// does with final_path, so that it names what the system names.
 char* path_full(Allocator* pool, const char* base, const char* path,
                 const PathSyntax* syntax = nullptr);
 
@@ -63,6 +65,25 @@ char* path_full(Allocator* pool, const char* base, const char* path,
 char* current_folder(Allocator* pool);
 // The current folder of drive `letter` in `pool`; null where there is none.
 char* drive_current_folder(Allocator* pool, char letter);
+
+// Answers the full path that the system finally names for the existing
+// `path`, in `pool`; null when it cannot tell.
+using PathResolver = char* (*)(Allocator* pool, const char* path);
+
+// The full path of `path` (a relative one taken against the current folder)
+// with each ".." taken as POSIX systems take it: to the parent of what
+// `resolve` answers for the path before it, so that "link/.." is the folder
+// above the link's target. Where `resolve` answers null (the path before it
+// does not exist) that step is lexical. k dots climb k - 1 times, as in the
+// normal form. The Windows syntax, whose system climbs lexically, gives
+// path_full's answer. Null as path_full; the result lives in `pool`.
+char* path_full_resolved(Allocator* pool, const char* path, PathResolver resolve,
+                         const PathSyntax* syntax = nullptr);
+
+// The full path that the system finally names for the existing `path`, every
+// link on the way followed, in `pool`; null when it is missing or the platform
+// cannot tell.
+char* final_path(Allocator* pool, const char* path);
 
 // A native name as path_native_name builds it. For a UTF-16 name the three
 // units "\\=" stand directly in front of `units`, so that they and the name

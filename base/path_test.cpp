@@ -232,6 +232,45 @@ TEST(PathFull, PosixCounterparts) {
   EXPECT_EQ(text_of(path_full(&pool, nullptr, "/x/./y", &lost)), "/x/y");
 }
 
+// A folder tree in which /home/u/current is a link to /srv/rel/v2/sub and
+// /home/u/gone does not exist; "odd" answers a path that is not full.
+char* fake_resolve(Allocator* pool, const char* path) {
+  const std::string p = path;
+  const std::string link = "/home/u/current";
+  if (p.compare(0, link.size(), link) == 0) {
+    return pool_copy_text(pool, ("/srv/rel/v2/sub" + p.substr(link.size())).c_str());
+  }
+  if (p.find("/gone") != std::string::npos) return nullptr;
+  return pool_copy_text(pool, p.find("/odd") != std::string::npos ? "odd" : path);
+}
+
+// Bug: "current/../data" named /home/u/data, while the system (and cat)
+// reads /srv/rel/v2/data; a copy backed up or overwrote the wrong file.
+TEST(PathFull, ClimbsFromWhereTheSystemResolvesThePathBefore) {
+  struct Case {
+    const PathSyntax* syntax;
+    const char* path;
+    const char* want;
+  } cases[] = {
+      {&PSX, "current/../data", "/srv/rel/v2/data"},
+      {&PSX, "/home/u/current//.././../x/", "/srv/rel/x/"},
+      {&PSX, "current/...", "/srv/rel"},
+      {&PSX, "current/..", "/srv/rel/v2"},
+      {&PSX, "/../../home/u/current/../a..b", "/srv/rel/v2/a..b"},
+      // A missing prefix, or an answer that is not a full path: lexical.
+      {&PSX, "gone/../f", "/home/u/f"},
+      {&PSX, "current/gone/../../f", "/srv/rel/v2/f"},
+      {&PSX, "odd/../f", "/home/u/f"},
+      {&PSX, "x/y", "/home/u/x/y"},
+      // Windows climbs lexically.
+      {&WIN, "current\\..\\data", "C:\\w\\data"},
+  };
+  for (const Case& c : cases) {
+    ScratchPool pool;
+    EXPECT_EQ(text_of(path_full_resolved(&pool, c.path, fake_resolve, c.syntax)), c.want) << c.path;
+  }
+}
+
 std::string utf8_of(const char16_t* units, size_t count) {
   std::string out(count * 3 + 1, '\0');
   size_t n = utf8_from_wide(out.data(), out.size(), units, count);

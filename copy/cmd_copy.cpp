@@ -7,42 +7,74 @@
 #include "base/text.h"
 #include "copy/commands.h"
 #include "copy/copy_pipeline.h"
+#include "copy/destinations.h"
 #include "copy/progress.h"
 #include "frame/console_msg.h"
+#include "frame/switches.h"
+#include "store/store_guard.h"
 #include "store/store_lock.h"
 
 namespace {
 
-bool is_switch(const char* arg) { return (arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2; }
+// Where `source` (full) goes: the file, or its name in the folder.
+const char* destination_of(ScratchPool* pool, const char* source, const char* folder,
+                           const char* file) {
+  if (!folder) return file;
+  size_t name_start = 0;
+  (void)path_split(source, nullptr, nullptr, &name_start);
+  return path_join(pool, folder, source + name_start);
+}
 
 // Copies each source in turn; stops at the first failure.
 int copy_sources(ScratchPool* pool, char** sources, int count, uint32_t options,
                  const char* folder, const char* file, const char* parent) {
+  const char** full = static_cast<const char**>(allocate(pool, (count + 1) * sizeof(char*)));
+  const char** dests = static_cast<const char**>(allocate(pool, (count + 1) * sizeof(char*)));
+  DestinationLog written;
+  if (!full || !dests || destination_log_init(&written, pool, count) != 0) return ERR_OUTOFMEMORY;
+  // Reserved names are refused before anything is made, up to the first
+  // invalid source, which the loop reports in turn.
   for (int i = 0; i < count; i++) {
-    const char* source = path_full(pool, nullptr, sources[i]);
+    full[i] = path_full(pool, nullptr, sources[i]);
+    if (!full[i]) break;
+    dests[i] = destination_of(pool, full[i], folder, file);
+    const char* err = nullptr;
+    int rc = destination_check_name(pool, &err, dests[i]);
+    if (rc == 0) rc = store_guard_destination(pool, &err, dests[i]);
+    if (rc) {
+      console_print("ERROR: %s\n", err);
+      return rc;
+    }
+  }
+  for (int i = 0; i < count; i++) {
+    const char* source = full[i];
     if (!source) {
       console_print("ERROR: Invalid source file \"%s\"\n", sources[i]);
       return ERR_INVALID_PARAMETER;
     }
-    const char* dest = file;
+    const char* dest = dests[i];
     if (folder) {
       (void)create_folder(folder);
-      size_t name_start = 0;
-      (void)path_split(source, nullptr, nullptr, &name_start);
-      dest = path_join(pool, folder, source + name_start);
     } else if (parent) {
       (void)create_folder(parent);
     }
     console_print("copying \"%s\" to \"%s\"\n", source, dest);
-    ProgressLine line{};
     const char* err = nullptr;
-    const int rc = copy_file(pool, &err, signal_get(SIGNAL_INTERRUPT), options, source, dest,
-                             progress_update, &line);
+    // A later source of the same name would silently replace an earlier one.
+    int rc = destination_check_unwritten(&written, pool, &err, dest);
+    if (rc) {
+      console_print("ERROR: %s\n", err);
+      return rc;
+    }
+    ProgressLine line{};
+    rc = copy_file(pool, &err, signal_get(SIGNAL_INTERRUPT), options, source, dest,
+                   progress_update, &line);
     if (line.last_length) console_print("\n");
     if (rc) {
       console_print("ERROR: %s\n", err);
       return rc;
     }
+    if (i + 1 < count) destination_note_written(&written, source, dest);
     console_print("copy complete\n");
   }
   return 0;
@@ -52,34 +84,22 @@ int copy_sources(ScratchPool* pool, char** sources, int count, uint32_t options,
 
 int copy_command(int argc, char** argv) {
   ScratchPool pool;
-  char** listed = static_cast<char**>(allocate(&pool, (argc + 1) * sizeof(char*)));
-  if (!listed) return ERR_OUTOFMEMORY;
-  int count = 0;
+  Switch switches[] = {
+      {'d', SWITCH_VALUE}, {'f', SWITCH_VALUE}, {'b', 0}, {'n', 0}, {'p', 0}, {'w', 0},
+  };
+  SwitchLine line = switch_line(switches, SWITCHES_ANY_OPERANDS, 0);
+  const int parsed = switches_read(&pool, &line, argc, argv);
+  if (parsed) return parsed;
+  char** listed = line.operands;
+  int count = line.operand_count;
   uint32_t options = COPY_DEFAULT_OPTIONS;
-  bool fail_at_once = false;
-  const char* dest_folder = nullptr;
-  const char* dest_file = nullptr;
-  for (int i = 1; i < argc; i++) {
-    const char* arg = argv[i];
-    if (!is_switch(arg)) {
-      listed[count++] = argv[i];
-      continue;
-    }
-    switch (char_to_lower_ascii(arg[1])) {
-      case 'd':
-      case 'f': {
-        // A -d or -f without a value undoes any earlier one.
-        const char* value = i + 1 < argc ? argv[++i] : nullptr;
-        (char_to_lower_ascii(arg[1]) == 'd' ? dest_folder : dest_file) = value;
-        break;
-      }
-      case 'b': fail_at_once = true; break;
-      case 'n': options &= ~COPY_OVERWRITE; break;
-      case 'p': options |= COPY_ANY_SIZE; break;
-      case 'w': options &= ~COPY_AVOID_DUPLICATES; break;
-      default: warn_unknown_switch(arg); break;
-    }
-  }
+  if (switch_given(&line, 'n')) options &= ~COPY_OVERWRITE;
+  if (switch_given(&line, 'p')) options |= COPY_ANY_SIZE;
+  if (switch_given(&line, 'w')) options &= ~COPY_AVOID_DUPLICATES;
+  const bool fail_at_once = switch_given(&line, 'b');
+  // A -d or -f without a value undoes any earlier one.
+  const char* dest_folder = switch_value(&line, 'd');
+  const char* dest_file = switch_value(&line, 'f');
   const char* folder = nullptr;
   const char* file = nullptr;
   const char* parent = nullptr;

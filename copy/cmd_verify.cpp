@@ -15,6 +15,7 @@
 #include "copy/progress.h"
 #include "copy/verify.h"
 #include "frame/console_msg.h"
+#include "frame/switches.h"
 #include "store/chunk_file.h"
 #include "store/chunk_map.h"
 #include "store/store_lock.h"
@@ -24,8 +25,6 @@ namespace {
 
 // Maps listed on a problem's line; the rest are counted.
 constexpr int VERIFY_MAPS_SHOWN = 3;
-// Numbered names tried for a damaged chunk file moved aside.
-constexpr int VERIFY_ASIDE_TRIES = 100;
 
 struct MapNode {
   MapNode* next;
@@ -41,6 +40,7 @@ struct StoreRun {
   MapNode* maps;
   MapNode** maps_tail;
   bool whole;  // -a on the store folder: every file of the dictionary too
+  uint64_t dead_links;  // links in its tree whose target cannot be reached
 };
 
 // A chunk with a problem and the maps that list it.
@@ -76,12 +76,18 @@ int run_for(Verify* v, StoreInfo* store, StoreRun** out_run) {
     console_print("ERROR: Out of memory\n");
     return ERR_OUTOFMEMORY;
   }
-  *r = StoreRun{nullptr, store, {OS_NO_HANDLE}, nullptr, nullptr, false};
+  *r = StoreRun{nullptr, store, {OS_NO_HANDLE}, nullptr, nullptr, false, 0};
   r->maps_tail = &r->maps;
   StoreRun** tail = &v->runs;
   while (*tail) tail = &(*tail)->next;
   *tail = r;
   *out_run = r;
+  const char* err = nullptr;
+  const int own = v->repair ? store_check_own_metadata(&v->pool, &err, store) : 0;
+  if (own) {
+    console_print("ERROR: %s\n", text_or_empty(err));
+    return own;
+  }
   // Shared with copies into the store, taken before any map is read: a
   // prune must not delete maps or chunks while they are checked.
   return store_lock_for_command(&r->lock, store, STORE_LOCK_READER, v->fail_at_once);
@@ -104,6 +110,12 @@ struct WalkContext {
 
 int collect_file(void* context, const StoreFile* file) {
   auto* w = static_cast<WalkContext*>(context);
+  if (file->kind == STORE_FILE_DEAD_LINK) {
+    // It may stand for chunk maps that are out of reach now: not checked.
+    console_print("link whose target cannot be reached \"%s\"\n", file->path);
+    w->run->dead_links++;
+    return 0;
+  }
   if (file->kind != STORE_FILE_PLAIN) return 0;
   return add_map(w->v, w->run, file->path);
 }
@@ -137,7 +149,8 @@ int add_path(Verify* v, const char* arg) {
   if (!store_folder) return ERR_OUTOFMEMORY;
   if (!is_folder) {
     ChunkMap* map = nullptr;
-    rc = store_read_map(&map, &local, &err, path);
+    bool is_map = false;
+    rc = chunk_map_recognize(&is_map, &map, nullptr, &local, &err, path);
     if (rc == 0 && !map) {
       rc = ERR_UNKNOWN_REVISION;
       err = pool_format(&local, "Not a chunk map \"%s\"", path);
@@ -173,27 +186,6 @@ const char* reason_text(uint8_t status) {
 
 const char* plural(uint64_t n) { return n == 1 ? "" : "s"; }
 
-bool is_damaged(uint8_t status) {
-  return status == VERIFY_BAD_SIZE || status == VERIFY_NO_INFLATE || status == VERIFY_MISMATCH;
-}
-
-// Moves a damaged chunk file aside under a name no reader or writer takes
-// for a chunk; the name is printed.
-void move_aside(ScratchPool* pool, const char* chunk_path) {
-  int rc = ERR_ALREADY_EXISTS;
-  const char* aside = nullptr;
-  for (int n = 1; n <= VERIFY_ASIDE_TRIES && rc == ERR_ALREADY_EXISTS; n++) {
-    aside = n == 1 ? pool_format(pool, "%s%s", chunk_path, STORE_DAMAGED_SUFFIX)
-                   : pool_format(pool, "%s%s.%d", chunk_path, STORE_DAMAGED_SUFFIX, n);
-    rc = aside ? rename_file(chunk_path, aside, false) : ERR_OUTOFMEMORY;
-  }
-  if (rc) {
-    console_print("  ERROR: unable to move it aside (error %d)\n", rc);
-  } else {
-    console_print("  moved aside to \"%s\"\n", aside);
-  }
-}
-
 // Finds the maps that list each problem chunk by reading the maps again:
 // only a store with problems pays for it, and the check itself keeps no
 // more than the distinct hashes.
@@ -211,7 +203,10 @@ int find_listing_maps(ScratchPool* pool, StoreRun* r, const MarkSet* chunks, Pro
   for (MapNode* m = r->maps; m && rc == 0; m = m->next) {
     ScratchPool local;
     ChunkMap* map = nullptr;
-    if (store_read_map(&map, &local, nullptr, m->path) != 0 || !map) continue;
+    bool is_map = false;
+    if (chunk_map_recognize(&is_map, &map, nullptr, &local, nullptr, m->path) != 0 || !map) {
+      continue;
+    }
     for (uint64_t s = 0; s < map->chunk_count && rc == 0; s++) {
       const uint8_t* hash = map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * s;
       if (!mark_set_contains(&wanted, hash)) continue;
@@ -240,7 +235,6 @@ int find_listing_maps(ScratchPool* pool, StoreRun* r, const MarkSet* chunks, Pro
         p.list_capacity = capacity;
       }
       p.lists[p.list_count++] = m;
-      m->needed = true;
     }
     chunk_map_release(map);
   }
@@ -250,10 +244,38 @@ int find_listing_maps(ScratchPool* pool, StoreRun* r, const MarkSet* chunks, Pro
 
 struct DictionaryCount {
   Verify* v;
+  const StoreInfo* store;
   MarkSet* chunks;
   uint64_t temps;
   uint64_t aside;
 };
+
+// A folder where chunk files belong. One under a chunk's own name stands
+// where that chunk's file should: it is checked as the chunk (and found
+// damaged, so -r moves it aside). One moved aside from there is counted with
+// the files kept aside. Any other is stray.
+int collect_folder(DictionaryCount* d, const StoreFile* file) {
+  const char* name = file->path + file->name_offset;
+  const size_t length = text_len(name);
+  uint8_t hash[CHUNK_FILE_HASH_SIZE];
+  if (length >= CHUNK_FILE_NAME_LENGTH &&
+      store_parse_chunk_name(name, CHUNK_FILE_NAME_LENGTH, hash)) {
+    char own[CHUNK_FILE_PATH_SIZE];
+    if (length == CHUNK_FILE_NAME_LENGTH &&
+        chunk_file_path(d->store, hash, own, sizeof own, nullptr) != 0 &&
+        std::strcmp(own, file->path) == 0) {
+      return mark_set_add(d->chunks, hash);
+    }
+    if (std::strncmp(name + CHUNK_FILE_NAME_LENGTH, STORE_DAMAGED_SUFFIX,
+                     sizeof STORE_DAMAGED_SUFFIX - 1) == 0) {
+      d->aside++;
+      return 0;
+    }
+  }
+  console_print("stray folder \"%s\"\n", file->path);
+  d->v->problems++;
+  return 0;
+}
 
 int collect_dictionary(void* context, const StoreFile* file) {
   auto* d = static_cast<DictionaryCount*>(context);
@@ -267,6 +289,7 @@ int collect_dictionary(void* context, const StoreFile* file) {
       d->aside++;
       return 0;
     default:
+      if (file->info->folder) return collect_folder(d, file);
       console_print("not a chunk file \"%s\"\n", file->path);
       d->v->problems++;
       return 0;
@@ -279,13 +302,15 @@ int verify_store(Verify* v, StoreRun* r) {
   MarkSet chunks{};
   uint64_t maps = 0;
   const uint64_t earlier_problems = v->problems;
+  v->problems += r->dead_links;
   int rc = 0;
   const StoreInfo* store = r->store;
   for (MapNode* m = r->maps; m && rc == 0; m = m->next) {
     ScratchPool local;
     ChunkMap* map = nullptr;
     const char* err = nullptr;
-    rc = store_read_map(&map, &local, &err, m->path);
+    bool is_map = false;
+    rc = chunk_map_recognize(&is_map, &map, nullptr, &local, &err, m->path);
     if (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND) {
       // Deleted since it was found: nothing left to check.
       rc = 0;
@@ -309,7 +334,7 @@ int verify_store(Verify* v, StoreRun* r) {
     }
     chunk_map_release(map);
   }
-  DictionaryCount d{v, &chunks, 0, 0};
+  DictionaryCount d{v, store, &chunks, 0, 0};
   const char* err = nullptr;
   if (rc == 0 && r->whole) rc = store_walk_dictionary(&pool, &err, store, collect_dictionary, &d);
   if (rc) {
@@ -348,7 +373,17 @@ int verify_store(Verify* v, StoreRun* r) {
     return rc;
   }
 
+  // Each chunk is checked again right before its line: a copy may have
+  // stored it since, and only a file damaged now is moved aside.
+  VerifyCheck check;
+  if (verify_check_init(&check, store) != 0) {
+    verify_check_destroy(&check);
+    mark_set_free(&chunks);
+    console_print("ERROR: Out of memory for the check\n");
+    return ERR_OUTOFMEMORY;
+  }
   bool damaged = false;
+  uint64_t found = 0;
   for (size_t i = 0; i < problem_count; i++) {
     const Problem& p = problems[i];
     char chunk_path[CHUNK_FILE_PATH_SIZE];
@@ -356,7 +391,19 @@ int verify_store(Verify* v, StoreRun* r) {
                         nullptr) == 0) {
       chunk_path[0] = 0;
     }
-    const uint8_t s = status[p.index];
+    VerifyRecheck again;
+    verify_recheck(&check, &pool, mark_set_at(&chunks, p.index), v->repair, &again);
+    const uint8_t s = again.status;
+    if (s == VERIFY_OK) {
+      if (again.aside) {
+        console_print("chunk file \"%s\" was stored again while it was moved aside; a good copy "
+                      "stays at \"%s\"\n",
+                      chunk_path, again.aside);
+      }
+      continue;
+    }
+    found++;
+    for (size_t m = 0; m < p.list_count; m++) p.lists[m]->needed = true;
     console_print("%s \"%s\"%s", s == VERIFY_MISSING ? "missing chunk file" : "damaged chunk file",
                   chunk_path, reason_text(s));
     if (p.list_count == 0) console_print(", listed in no chunk map");
@@ -367,12 +414,17 @@ int verify_store(Verify* v, StoreRun* r) {
       console_print(" and %I64u more", static_cast<uint64_t>(p.list_count - VERIFY_MAPS_SHOWN));
     }
     console_print("\n");
-    if (is_damaged(s)) {
+    if (verify_status_damaged(s)) {
       damaged = true;
-      if (v->repair) move_aside(&pool, chunk_path);
+      if (again.aside) {
+        console_print("  moved aside to \"%s\"\n", again.aside);
+      } else if (again.move_error) {
+        console_print("  ERROR: unable to move it aside (error %d)\n", again.move_error);
+      }
     }
   }
-  v->problems += problem_count;
+  verify_check_destroy(&check);
+  v->problems += found;
 
   const char* store_folder = path_full(&pool, store->path, "..");
   const uint64_t count = chunks.count;
@@ -402,38 +454,20 @@ int verify_store(Verify* v, StoreRun* r) {
 
 int verify_command(int argc, char** argv) {
   Verify v;
-  int paths = 0;
-  for (int i = 1; i < argc; i++) {
-    const char* arg = argv[i];
-    if (!((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2)) {
-      paths++;
-      continue;
-    }
-    switch (char_to_lower_ascii(arg[1])) {
-      case 'a':
-        v.all = true;
-        break;
-      case 'b':
-        v.fail_at_once = true;
-        break;
-      case 'r':
-        v.repair = true;
-        break;
-      default:
-        warn_unknown_switch(arg);
-        break;
-    }
-  }
-  if (paths == 0) {
+  // -r moves files: with it, a mistyped switch stops the command before any
+  // store is opened.
+  Switch switches[] = {{'a', 0}, {'b', 0}, {'r', SWITCH_STRICT}};
+  SwitchLine line = switch_line(switches, SWITCHES_ANY_OPERANDS, 0);
+  int rc = switches_read(&v.pool, &line, argc, argv);
+  if (rc) return rc;
+  v.all = switch_given(&line, 'a');
+  v.fail_at_once = switch_given(&line, 'b');
+  v.repair = switch_given(&line, 'r');
+  if (line.operand_count == 0) {
     console_print("ERROR: Must specify a chunk map, folder or store folder.\n");
     return ERR_INVALID_PARAMETER;
   }
-  int rc = 0;
-  for (int i = 1; i < argc && rc == 0; i++) {
-    const char* arg = argv[i];
-    if ((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2) continue;
-    rc = add_path(&v, arg);
-  }
+  for (int i = 0; i < line.operand_count && rc == 0; i++) rc = add_path(&v, line.operands[i]);
   for (StoreRun* r = v.runs; r && rc == 0; r = r->next) rc = verify_store(&v, r);
   for (StoreRun* r = v.runs; r; r = r->next) {
     store_lock_release(&r->lock);

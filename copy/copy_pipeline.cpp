@@ -123,22 +123,41 @@ bool source_unchanged(Driver* d) {
 int open_source(Driver* d) {
   CopyJob* job = d->job;
   const char* map_text = nullptr;
-  const int map_rc = chunk_map_open(&job->source.map, &job->pool, &map_text, d->source_path);
-  if (map_rc == 0) {
+  bool is_map = false;
+  const int map_rc = chunk_map_recognize(&is_map, &job->source.map, nullptr, &job->pool,
+                                         &map_text, d->source_path);
+  // Copying a damaged map's bytes would hand over the map in place of the
+  // file it describes.
+  if (map_rc == ERR_UNKNOWN_REVISION) {
+    d->text = map_text;
+    return map_rc;
+  }
+  if (map_rc == 0 && is_map) {
     job->total = job->source.map->file_size;
     return store_locate(&job->source.store, &job->pool, &d->text, d->source_path);
   }
   int rc = open_file(&job->source.handle, d->source_path, MODE_SOURCE);
   if (rc) return driver_fail(d, rc, "Unable to open source \"%s\"", d->source_path);
-  // Only a file that is not a chunk map is copied as plain data: one that
-  // could not be opened or read as a map may be one, and copying its bytes
-  // would hand over the map in place of the file it describes.
-  if (map_rc != ERR_UNKNOWN_REVISION) {
+  // Only a file known not to be a chunk map is copied as plain data.
+  if (map_rc) {
     d->text = map_text;
     return map_rc;
   }
   rc = file_size(job->source.handle, &job->total);
   if (rc) return driver_fail(d, rc, "Unable to open source \"%s\"", d->source_path);
+  if (job->total == 0) {
+    // Some files (procfs, sysfs) report size 0 and still hold data: copying
+    // them as empty would report a copy that never happened.
+    uint8_t byte = 0;
+    size_t got = 0;
+    rc = read_file_at(job->source.handle, &job->source.kind, 0, &byte, 1, &got);
+    if (rc) return driver_fail(d, rc, "Unable to read source \"%s\"", d->source_path);
+    if (got) {
+      return driver_fail(d, ERR_INVALID_PARAMETER,
+                         "Source size cannot be known: it reports 0 bytes but holds data \"%s\"",
+                         d->source_path);
+    }
+  }
   (void)source_unchanged(d);  // notes the write time
   return 0;
 }
@@ -162,8 +181,12 @@ int open_map_destination(Driver* d) {
   if (!folder)
     return driver_fail(d, ERR_INVALID_NAME, "Unable to open/create destination \"%s\"",
                        d->dest_path);
-  const int rc =
-      create_temp_file(&job->dest.handle, &job->pool, folder, MODE_MAP_FILE, &d->temp_path);
+  // A map copied in again keeps who may read it: the old map's permission
+  // bits and, where the process may give them, its owner and group.
+  OsAccess old{};
+  const bool replaces = query_path_access(d->dest_path, false, &old) == 0;
+  const int rc = create_temp_file(&job->dest.handle, &job->pool, folder, MODE_MAP_FILE,
+                                  &d->temp_path, replaces ? &old : nullptr);
   if (rc) return driver_fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
   return 0;
 }
@@ -193,13 +216,21 @@ int open_plain_destination(Driver* d) {
     rc = open_file(&job->dest.handle, d->dest_path, mode | MODE_READ_WRITE);
     if (rc) return driver_fail(d, rc, "Unable to open/create destination \"%s\"", d->dest_path);
   }
+  // Only a regular file can be cut after a padded last write; anything that
+  // cannot be asked is treated as a device, which is written in place.
+  OsFileBasicInfo basic{};
+  job->dest.fixed_size =
+      query_file_info(job->dest.handle, OS_FILE_BASIC_INFO, &basic, sizeof basic, nullptr) != 0 ||
+      (basic.attributes & (OS_ATTRIBUTE_DEVICE | OS_ATTRIBUTE_DIRECTORY)) != 0;
   // The destination takes the source's size; a device of fixed size may not.
   uint64_t size = 0;
   (void)file_size(job->dest.handle, &size);
   const bool was_empty = size == 0;
   if (size != job->total) {
     if (was_empty) job->options &= ~COPY_AVOID_DUPLICATES;  // nothing there to compare
-    rc = set_file_end(job->dest.handle, job->total);
+    // A device of another size is not a full disk: freeing space cannot help,
+    // -p can.
+    rc = job->dest.fixed_size ? ERR_NOT_SUPPORTED : set_file_end(job->dest.handle, job->total);
     (void)file_size(job->dest.handle, &size);
     if (size != job->total && !((job->options & COPY_ANY_SIZE) && size != 0)) {
       if (rc == 0) rc = ERR_HANDLE_DISK_FULL;
@@ -306,6 +337,14 @@ int finish_map(Driver* d) {
   return 0;
 }
 
+// The data went around the cache, but the file's size and blocks may still
+// be only in memory: a copy reported complete must survive a power loss.
+int finish_plain(Driver* d) {
+  const int rc = sync_file(d->job->dest.handle);
+  if (rc) return driver_fail(d, rc, "Unable to flush dest file \"%s\"", d->dest_path);
+  return 0;
+}
+
 int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
   CopyJob* job = d->job;
   int rc = check_paths(d);
@@ -341,7 +380,7 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
     return driver_fail(d, ERR_FILE_INVALID, "Source file changed during the copy \"%s\"",
                        d->source_path);
   }
-  return job->dest.map ? finish_map(d) : 0;
+  return job->dest.map ? finish_map(d) : finish_plain(d);
 }
 
 void clean_up(Driver* d) {

@@ -38,6 +38,7 @@ struct CopyEndpoint {
   ChunkMap* map;        // null for a plain file
   OsHandle handle;      // plain source or destination; the temporary map file; -1 when none
   uint8_t kind;         // handle-kind cache of `handle`, set before the workers start
+  bool fixed_size;      // a plain destination whose end cannot be set (a device)
 };
 
 struct CopyJob;

@@ -41,6 +41,59 @@ int read_verified_chunk(CopyWorkItem* item, ScratchPool* pool, const uint8_t* ha
   return 0;
 }
 
+// Writes `size` bytes at `offset` in one positioned write; a short one is a
+// full destination.
+int write_span(CopyWorkItem* item, uint8_t* kind, uint64_t offset, const uint8_t* data,
+               size_t size) {
+  size_t written = 0;
+  const int rc = write_file_at(item->job->dest.handle, kind, offset, data, size, &written);
+  return rc == 0 && written < size ? ERR_DISK_FULL : rc;
+}
+
+// Writes the last `tail` (< TRANSFER_ALIGN) bytes of a file onto a device at
+// `offset`, whose bytes after them belong to someone else. Exactly the tail
+// when the handle takes it (buffered, or a whole number of sectors); else the
+// device takes only whole sectors, so the smallest span of them it accepts is
+// read, the tail laid over it, and the span written back as it was.
+int write_device_tail(CopyWorkItem* item, uint8_t* kind, uint64_t offset, const uint8_t* tail_data,
+                      size_t tail) {
+  int rc = write_span(item, kind, offset, tail_data, tail);
+  for (const size_t sector : {size_t{512}, TRANSFER_ALIGN}) {
+    if (rc != ERR_INVALID_PARAMETER) break;  // misaligned transfers are refused as 87
+    const size_t span = (tail + sector - 1) / sector * sector;
+    size_t got = 0;
+    rc = read_file_at(item->job->dest.handle, kind, offset, item->compare, span, &got);
+    if (rc == 0 && got < span) rc = ERR_HANDLE_EOF;
+    if (rc) continue;
+    std::memcpy(item->compare, tail_data, tail);
+    rc = write_span(item, kind, offset, item->compare, span);
+  }
+  return rc;
+}
+
+// Writes the item's chunk to the plain destination from the data buffer, in
+// whole blocks: the handle is unbuffered. Only the file's last chunk can end
+// inside a block.
+int write_plain(CopyWorkItem* item, uint8_t* kind) {
+  CopyJob* job = item->job;
+  const uint64_t o = item->offset;
+  const uint64_t n = item->length;
+  const uint64_t pad = (TRANSFER_ALIGN - n % TRANSFER_ALIGN) % TRANSFER_ALIGN;
+  if (!job->dest.fixed_size) {
+    // A file is cut back to its size after a padded write.
+    std::memset(item->data + n, 0, pad);
+    int rc = write_span(item, kind, o, item->data, n + pad);
+    if (rc == 0 && pad) rc = set_file_end(job->dest.handle, o + n);
+    return rc;
+  }
+  // A device cannot be cut, and may end or hold other data right after the
+  // copy: nothing past the source's end is written.
+  const uint64_t whole = n - n % TRANSFER_ALIGN;
+  int rc = whole ? write_span(item, kind, o, item->data, whole) : 0;
+  if (rc == 0 && pad) rc = write_device_tail(item, kind, o + whole, item->data + whole, n - whole);
+  return rc;
+}
+
 void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
   CopyJob* job = item->job;
   const uint64_t k = job->chunk_size;
@@ -103,13 +156,7 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
     if (item->dest_chunk.created) r->dw = n;
     return;
   }
-  const uint64_t pad = (TRANSFER_ALIGN - n % TRANSFER_ALIGN) % TRANSFER_ALIGN;
-  std::memset(item->data + n, 0, pad);
-  size_t written = 0;
-  int rc = write_file_at(job->dest.handle, &dest_kind, o, item->data, n + pad, &written);
-  if (rc == 0 && written < n + pad) rc = ERR_DISK_FULL;
-  // Only the file's last chunk can be short: cut its padding off again.
-  if (rc == 0 && pad) rc = set_file_end(job->dest.handle, o + n);
+  const int rc = write_plain(item, &dest_kind);
   if (rc) {
     r->error = err_set(pool, &r->text, rc, "Write failed to dest file");
     return;

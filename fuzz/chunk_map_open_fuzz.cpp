@@ -1,9 +1,12 @@
-// chunk_map_open on arbitrary file contents. Half the inputs are padded or cut
-// to within two bytes of the size their header calls for, so that the checks
-// after the size test are reached. The answer is compared with the rules of
-// the format written out here: a map opens exactly when its magic, hash
-// fields, chunk size, chunk count and file size are right, and then holds the
-// file's bytes.
+// chunk_map_open and chunk_map_recognize on arbitrary file contents. Half the
+// inputs are padded or cut to within two bytes of the size their header calls
+// for, so that the checks after the size test are reached. The answers are
+// compared with the rules of the format written out here: a map opens exactly
+// when its magic, hash fields, chunk size, chunk count and file size are
+// right, and then holds the file's bytes; a file that is not one is plain
+// exactly when it is empty or does not begin with (a prefix of) the magic, and
+// damaged otherwise.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -62,6 +65,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ChunkMap* map = reinterpret_cast<ChunkMap*>(1);
   const int rc = chunk_map_open(&map, &pool, &err, path.c_str());
   const bool valid = count >= 0 && file.size() == legal_size(count);
+  const bool claims = !file.empty() &&
+                      std::memcmp(file.data(), "zuvo1.f\n", std::min<size_t>(file.size(), 8)) == 0;
+  for (const bool load : {true, false}) {
+    bool is_map = !valid;
+    ChunkMap* seen = reinterpret_cast<ChunkMap*>(1);
+    ChunkMapHeader header{};
+    const char* why = nullptr;
+    const int recognized =
+        chunk_map_recognize(&is_map, load ? &seen : nullptr, &header, &pool, &why, path.c_str());
+    FUZZ_CHECK(is_map == valid, "a map is recognized exactly when it is valid");
+    if (valid) {
+      FUZZ_CHECK(recognized == 0 && header.image_size == file.size() && why == nullptr,
+                 "a valid map is recognized with its header");
+      if (load) {
+        FUZZ_CHECK(seen && std::memcmp(seen->image, file.data(), file.size()) == 0,
+                   "the recognized image is the file");
+        chunk_map_release(seen);
+      }
+    } else if (claims) {
+      FUZZ_CHECK(recognized == ERR_UNKNOWN_REVISION && why != nullptr &&
+                     std::strncmp(why, "Damaged chunk map \"", 19) == 0,
+                 "a file that begins as a map and does not validate is damaged");
+    } else {
+      FUZZ_CHECK(recognized == 0 && why == nullptr, "anything else is plain");
+    }
+    if (!valid && load) FUZZ_CHECK(seen == nullptr, "no map unless valid");
+  }
   if (!valid) {
     FUZZ_CHECK(rc != 0 && map == nullptr && err != nullptr, "a bad map is refused with a text");
     FUZZ_CHECK(rc == ERR_UNKNOWN_REVISION, "a bad map is not in the format");

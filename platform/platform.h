@@ -361,6 +361,15 @@ enum : uint32_t { OS_FILE_TYPE_UNKNOWN = 0, OS_FILE_TYPE_DISK = 1, OS_FILE_TYPE_
 // others fail with 50).
 [[nodiscard]] int os_drive_current_folder(char letter, char* buffer, size_t capacity,
                                           size_t* out_length);
+// Writes the full path of the existing file or folder `name` as the system
+// finally names it, every link on the way followed, as UTF-8 with its
+// terminator into `buffer` of `capacity` bytes and stores its length: POSIX
+// realpath; Windows the final path of an open handle ("C:\a", "\\srv\sh\a",
+// or "\\=\Device\..." on a volume without a drive letter). Returns 0 or an
+// error number (2 or 3 when it is missing, 206 when it does not fit).
+// Thread-safe.
+[[nodiscard]] int os_final_path(const OsNativeName* name, char* buffer, size_t capacity,
+                                size_t* out_length);
 
 // Prepares the process for the file services: on POSIX writing to a closed
 // pipe becomes error 109 instead of a signal, and descriptors 0, 1 and 2 are

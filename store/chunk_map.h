@@ -54,11 +54,21 @@ struct ChunkMapHeader {
 // number with a text; *out_map is null on failure.
 [[nodiscard]] int chunk_map_open(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
                                  const char* path);
-// Reads and validates the header of the chunk map file at `path`, and checks
-// its size, without loading the slots: so a map too large for memory is still
-// known as a map. Returns 0 or an error number with a text as chunk_map_open.
-[[nodiscard]] int chunk_map_describe(ChunkMapHeader* out, ScratchPool* pool,
-                                     const char** out_err, const char* path);
+// The one answer to "is the file at `path` a chunk map?" for every command.
+// A file is plain (0, *out_is_map false) when its first bytes are not the
+// magic, when it is empty, or when it is not a disk file (a pipe or character
+// device is asked through a handle that reads nothing; a block device is read
+// like a file). A file that begins with the magic, or is a non-empty prefix of
+// it, is a map: 0 and *out_is_map true when it validates, with its header in
+// *out_header and the loaded map in *out_map (both optional; without out_map
+// only the header and size are checked, so a map too large for memory is
+// still a map); else 1305 and "Damaged chunk map \"path\": <why>". Other
+// failures (open, read, memory) return their error number with a text. On
+// failure *out_is_map is false and *out_map null. The map is the caller's to
+// release; texts are in `pool`.
+[[nodiscard]] int chunk_map_recognize(bool* out_is_map, ChunkMap** out_map,
+                                      ChunkMapHeader* out_header, ScratchPool* pool,
+                                      const char** out_err, const char* path);
 // Copies the slot of the chunk that begins at `offset` of the plain file.
 // REQUIRES: offset is a multiple of the chunk size below the file size rounded up.
 void chunk_map_get_hash(const ChunkMap* map, uint64_t offset, unsigned char* out_hash);

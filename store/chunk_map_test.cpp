@@ -154,6 +154,78 @@ TEST(ChunkMap, OpenRejectsInOrder) {
   EXPECT_EQ(std::string(err), "Unable to open file \"" + tmp.at("missing") + "\"");
 }
 
+// Regression: a map cut short, with its size field spoiled or a byte appended
+// was taken for plain data, so a copy restored the map's own bytes.
+TEST(ChunkMap, RecognizeTellsPlainValidAndDamaged) {
+  TestFolder tmp;
+  ScratchPool pool;
+  StoreInfo* store = make_store(tmp, 4096);
+  ChunkMap* map = nullptr;
+  ASSERT_EQ(chunk_map_new(&map, &pool, nullptr, store, 300000, "x"), 0);
+  const std::vector<unsigned char> good = image_of(map);
+  chunk_map_release(map);
+  store_release(store);
+
+  std::vector<unsigned char> spoiled = good;
+  spoiled[10] ^= 0x40;  // a thousand chunks more
+  std::vector<unsigned char> added = good;
+  added.push_back(0);
+  const std::vector<unsigned char> cut(good.begin(), good.end() - 1);
+  std::vector<unsigned char> near = good;  // the magic but one byte
+  near[7] = '\r';
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> bytes;
+    int rc;
+    bool is_map;
+    const char* why;  // after "Damaged chunk map \"path\": "
+  } cases[] = {
+      {"empty", {}, 0, false, nullptr},
+      {"plain", {'h', 'e', 'l', 'l', 'o'}, 0, false, nullptr},
+      {"near", near, 0, false, nullptr},
+      {"valid", good, 0, true, nullptr},
+      {"cut", cut, 1305, false, "bad zuvo file size"},
+      {"spoiled", spoiled, 1305, false, "bad zuvo file size"},
+      {"added", added, 1305, false, "bad zuvo file size"},
+      {"magic prefix", {'z', 'u', 'v', 'o', '1'}, 1305, false, "bad zuvo file size"},
+      {"magic only", {good.begin(), good.begin() + 8}, 1305, false, "unsupported hash type 0 0"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = tmp.at(c.what);
+    write_all(path, c.bytes);
+    for (const bool load : {true, false}) {
+      bool is_map = !c.is_map;
+      map = reinterpret_cast<ChunkMap*>(1);
+      ChunkMapHeader header{};
+      header.image_size = 1;  // must be cleared where no map is found
+      const char* err = nullptr;
+      EXPECT_EQ(chunk_map_recognize(&is_map, load ? &map : nullptr, &header, &pool, &err,
+                                    path.c_str()),
+                c.rc)
+          << c.what;
+      EXPECT_EQ(is_map, c.is_map) << c.what;
+      EXPECT_EQ(header.image_size, c.is_map ? good.size() : 0) << c.what;
+      EXPECT_EQ(header.file_size, c.is_map ? 300000u : 0) << c.what;
+      const std::string text = c.why ? "Damaged chunk map \"" + path + "\": " + c.why : "";
+      EXPECT_EQ(std::string(err ? err : ""), text) << c.what;
+      if (!load) continue;
+      if (c.is_map) {
+        ASSERT_NE(map, nullptr);
+        EXPECT_EQ(image_of(map), good);
+        chunk_map_release(map);
+      } else {
+        EXPECT_EQ(map, nullptr) << c.what;
+      }
+    }
+  }
+  bool is_map = true;
+  const char* err = nullptr;
+  EXPECT_EQ(chunk_map_recognize(&is_map, &map, nullptr, &pool, &err, tmp.at("missing").c_str()),
+            2);
+  EXPECT_FALSE(is_map);
+  EXPECT_EQ(std::string(err ? err : ""), "Unable to open file \"" + tmp.at("missing") + "\"");
+}
+
 TEST(ChunkMap, NewRefusesTooManyChunks) {
   TestFolder tmp;
   ScratchPool pool;

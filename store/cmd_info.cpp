@@ -4,6 +4,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "frame/console_msg.h"
+#include "frame/switches.h"
 #include "store/chunk_map.h"
 #include "store/commands.h"
 #include "store/store.h"
@@ -16,17 +17,10 @@ const char* compression_type_name(unsigned type) {
 
 int info_command(int argc, char** argv) {
   ScratchPool pool;
-  const char* name = nullptr;
-  for (int i = 1; i < argc; i++) {
-    const char* arg = argv[i];
-    if ((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2) {
-      warn_unknown_switch(arg);
-    } else if (!name) {
-      name = arg;
-    } else {
-      warn_unexpected_argument(arg);
-    }
-  }
+  SwitchLine line{nullptr, 0, 1, 0};
+  const int parsed = switches_read(&pool, &line, argc, argv);
+  if (parsed) return parsed;
+  const char* name = line.operands[0];
   if (text_is_empty(name)) name = ".";
   const char* path = path_full(&pool, nullptr, name);
   if (!path) {
@@ -47,12 +41,17 @@ int info_command(int argc, char** argv) {
   ChunkMapHeader map{};
   bool is_map = false;
   bool is_folder = false;
+  int result = 0;  // 1305 for a damaged map
+  const char* damage = nullptr;
   if (query_path_kind(path, &is_folder) == 0) {
     if (is_folder) {
       type = "folder";
     } else {
-      is_map = chunk_map_describe(&map, &pool, nullptr, path) == 0;
-      type = is_map ? "zuvo-file" : "file";
+      const int rc = chunk_map_recognize(&is_map, nullptr, &map, &pool, &damage, path);
+      // A file that cannot be read shows as a file; one that begins as a map
+      // and does not validate is reported, as copy, verify and prune stop on it.
+      if (rc == ERR_UNKNOWN_REVISION) result = rc;
+      type = is_map ? "zuvo-file" : result ? "damaged-map" : "file";
     }
   }
   console_print("file: %s\n", path);
@@ -75,5 +74,6 @@ int info_command(int argc, char** argv) {
     console_print("store: %s\n", "");
   }
   store_release(store);
-  return 0;
+  if (result) console_print("ERROR: %s\n", damage ? damage : path);
+  return result;
 }

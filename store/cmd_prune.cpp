@@ -4,15 +4,21 @@
 // anything doubtful stops it before a single deletion), then sweeps the
 // dictionary. It holds the store lock alone, so no copy into the store runs
 // meanwhile; a prune killed at any moment has deleted only unlisted files.
-// Maps that people move or delete meanwhile are not under the lock: the tree
-// is walked again until a walk finds no map it had not read, so a map moved
-// behind the walk is never missed.
+// Maps that people move or delete meanwhile are not under the lock: marking
+// reads what one walk of the tree listed, once the walk's time stamps have
+// settled, and walks again until a walk finds the tree as the one before it
+// (doc/architecture.md, "Publication and crash safety", tells why that is a
+// consistent picture).
+#include <cstring>
+
 #include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
+#include "base/runtime.h"
 #include "base/signal.h"
 #include "base/text.h"
 #include "frame/console_msg.h"
+#include "frame/switches.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_map.h"
 #include "store/commands.h"
@@ -28,6 +34,15 @@ struct PathNode {
   const char* path;
 };
 
+// A file a walk listed that no earlier read knows: read once the walk is over.
+struct ReadNode {
+  ReadNode* next;
+  const char* path;
+  bool temp;  // named like a temporary file
+  bool has_identity;
+  uint8_t identity[MARK_SET_HASH_SIZE];
+};
+
 struct Prune {
   ScratchPool pool;
   const StoreInfo* store = nullptr;
@@ -35,7 +50,12 @@ struct Prune {
   Signal* cancel = nullptr;
   const char* text = nullptr;  // the failure's text, in pool
   MarkSet marks{};
-  PathNode* tree_temps = nullptr;  // temporary map files, removed after the sweep
+  ScratchPool walk_pool;           // the lists of the latest walk
+  PathNode* tree_temps = nullptr;  // temporary files it listed, removed after the sweep
+  ReadNode* to_read = nullptr;     // files it listed to read, in walk order
+  ReadNode** read_tail = &to_read;
+  bool read_missed = false;  // a file listed was gone when read
+  MarkSet known{};           // identities of the files read so far, maps or not; sorted
   uint64_t maps = 0;
   uint64_t kept = 0;
   uint64_t removed = 0;
@@ -43,22 +63,34 @@ struct Prune {
   uint64_t temps = 0;
   uint64_t damaged = 0;
   ChunkHasher* hasher = nullptr;
-  MarkSet seen{};   // each map read: its name, size and time, hashed; sorted
-  MarkSet found{};  // the same, of maps read by the walk under way
-  int pass = 0;
 };
 
-// Walks before a tree that keeps changing stops the prune.
-constexpr int PRUNE_PASSES = 5;
+// Walks before a tree that keeps changing stops the prune; a quiet tree
+// takes two.
+constexpr int PRUNE_WALKS = 8;
+// How long a time stamp a walk took needs before any later change is sure to
+// stamp another value: more than the tick of the clock that stamps changes
+// (a few ms on Linux, 15.6 ms on Windows), and more than the 1 or 2 s of file
+// systems that keep whole seconds.
+constexpr int32_t PRUNE_SETTLE_MS = 50;
+constexpr int32_t PRUNE_SETTLE_SECONDS_MS = 2100;
 
-// What tells one listing of a map from another: its path, size and time.
-void map_identity(Prune* p, const StoreFile* file, uint8_t* out) {
+// What tells one file from every other and from itself once changed: its
+// volume, file id, change time and size, wherever it is moved (a rename moves
+// the change time too). Without a file id or a change time that does not
+// hold, and such a file has none: it is read again after every walk.
+bool file_identity(Prune* p, const StoreFile* file, uint8_t* out) {
+  const FileInfo* info = file->info;
+  if ((info->file_id[0] == 0 && info->file_id[1] == 0) || info->change_time == 0) return false;
   chunk_hasher_init(p->hasher);
-  chunk_hasher_update(p->hasher, file->path, text_len(file->path) + 1);
-  chunk_hasher_update(p->hasher, &file->info->size, sizeof file->info->size);
-  chunk_hasher_update(p->hasher, &file->info->last_write_time,
-                      sizeof file->info->last_write_time);
+  chunk_hasher_update(p->hasher, &info->volume_serial, sizeof info->volume_serial);
+  chunk_hasher_update(p->hasher, info->volume_identity, sizeof info->volume_identity);
+  chunk_hasher_update(p->hasher, info->file_id, sizeof info->file_id);
+  chunk_hasher_update(p->hasher, &info->change_time, sizeof info->change_time);
+  chunk_hasher_update(p->hasher, &info->last_write_time, sizeof info->last_write_time);
+  chunk_hasher_update(p->hasher, &info->size, sizeof info->size);
   chunk_hasher_final(p->hasher, out, MARK_SET_HASH_SIZE);
+  return true;
 }
 
 int check_cancel(Prune* p) {
@@ -66,6 +98,11 @@ int check_cancel(Prune* p) {
   return err_set(&p->pool, &p->text, ERR_CANCELLED, "cancelled");
 }
 
+int out_of_memory(Prune* p) {
+  return err_set(&p->pool, &p->text, ERR_OUTOFMEMORY, "Out of memory");
+}
+
+// Visits a file of a walk: notes what the walk lists, reads nothing.
 int mark_file(void* context, const StoreFile* file) {
   auto* p = static_cast<Prune*>(context);
   int rc = check_cancel(p);
@@ -78,71 +115,113 @@ int mark_file(void* context, const StoreFile* file) {
                    "count, so nothing was deleted",
                    file->path);
   }
+  // Its target may be a map (or a folder of maps) on a volume that is not
+  // mounted now, or one this user may not see.
+  if (file->kind == STORE_FILE_DEAD_LINK) {
+    return err_set(&p->pool, &p->text, ERR_ACCESS_DENIED,
+                   "Link in the store's folders whose target cannot be reached \"%s\": a chunk "
+                   "map behind it would not count, so nothing was deleted",
+                   file->path);
+  }
   if (file->kind == STORE_FILE_TEMP) {
-    if (p->pass > 1) return 0;  // no copy runs, so no walk finds new ones
-    auto* node = static_cast<PathNode*>(allocate(&p->pool, sizeof(PathNode)));
-    const char* path = pool_copy_text(&p->pool, file->path);
-    if (!node || !path) return err_set(&p->pool, &p->text, ERR_OUTOFMEMORY, "Out of memory");
+    auto* node = static_cast<PathNode*>(allocate(&p->walk_pool, sizeof(PathNode)));
+    const char* path = pool_copy_text(&p->walk_pool, file->path);
+    if (!node || !path) return out_of_memory(p);
     *node = PathNode{p->tree_temps, path};
     p->tree_temps = node;
-    return 0;
   }
-  uint8_t identity[MARK_SET_HASH_SIZE];
-  map_identity(p, file, identity);
-  if (mark_set_contains(&p->seen, identity)) return 0;
-  ChunkMap* map = nullptr;
-  rc = store_read_map(&map, &p->pool, &p->text, file->path);
-  if (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND) {
-    // Deleted since the folder was read, or moved: a later walk finds it.
-    p->text = nullptr;
-    return 0;
-  }
-  if (rc || !map) return rc;
-  if (map->chunk_size != p->store->chunk_size) {
-    chunk_map_release(map);
-    return err_set(&p->pool, &p->text, ERR_INVALID_PARAMETER,
-                   "Mismatched chunk map and store chunk size \"%s\"", file->path);
-  }
-  for (uint64_t i = 0; i < map->chunk_count && rc == 0; i++) {
-    rc = mark_set_add(&p->marks, map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * i);
-  }
-  chunk_map_release(map);
-  if (rc == 0) rc = mark_set_add(&p->found, identity);
-  if (rc) return err_set(&p->pool, &p->text, rc, "Out of memory for the chunk list");
-  p->maps++;
+  // A temporary file is read too: whatever its name, a whole map there may
+  // still be renamed into place.
+  ReadNode entry{};
+  entry.temp = file->kind == STORE_FILE_TEMP;
+  entry.has_identity = file_identity(p, file, entry.identity);
+  if (entry.has_identity && mark_set_contains(&p->known, entry.identity)) return 0;
+  auto* node = static_cast<ReadNode*>(allocate(&p->walk_pool, sizeof(ReadNode)));
+  entry.path = pool_copy_text(&p->walk_pool, file->path);
+  if (!node || !entry.path) return out_of_memory(p);
+  *node = entry;
+  *p->read_tail = node;
+  p->read_tail = &node->next;
   return 0;
 }
 
-// Marks every chunk that a map of the tree lists. Maps moved or added while
-// a walk runs may lie where it had been already, so the tree is walked again
-// until a walk finds no map it had not read (under the same name, size and
-// time); a map deleted meanwhile needs nothing kept.
+// Reads one listed file; a chunk map's chunks are marked.
+int read_listed(Prune* p, const ReadNode* node) {
+  ChunkMap* map = nullptr;
+  bool is_map = false;
+  int rc = chunk_map_recognize(&is_map, &map, nullptr, &p->pool, &p->text, node->path);
+  if (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND) {
+    // Deleted or moved since its folder was listed: the tree is changing.
+    p->text = nullptr;
+    p->read_missed = true;
+    return 0;
+  }
+  // A temporary file that is no whole map is a write cut short: removed
+  // after the sweep, never a reason to stop.
+  if (node->temp && rc == ERR_UNKNOWN_REVISION) {
+    p->text = nullptr;
+    rc = 0;
+  }
+  if (rc) return rc;
+  if (is_map && map->chunk_size != p->store->chunk_size) {
+    chunk_map_release(map);
+    return err_set(&p->pool, &p->text, ERR_INVALID_PARAMETER,
+                   "Mismatched chunk map and store chunk size \"%s\"", node->path);
+  }
+  for (uint64_t i = 0; is_map && i < map->chunk_count && rc == 0; i++) {
+    rc = mark_set_add(&p->marks, map->image + CHUNK_MAP_HEADER_SIZE + CHUNK_MAP_SLOT_SIZE * i);
+  }
+  chunk_map_release(map);
+  if (rc == 0 && node->has_identity) rc = mark_set_add(&p->known, node->identity);
+  if (rc) return err_set(&p->pool, &p->text, rc, "Out of memory for the chunk list");
+  if (is_map) p->maps++;
+  return 0;
+}
+
+// Marks every chunk that a map of the tree lists, from a consistent picture
+// of the tree: each walk lists the tree (and records a snapshot of it); once
+// its time stamps have settled, the files it listed that no earlier read knows
+// are read; then the tree is walked again. When that walk finds the tree as
+// the one before it, nothing in it changed while those files were read, so
+// every map in the tree then was read. Marks of every walk count.
 int mark_tree(Prune* p, const char* folder) {
   int rc = chunk_hasher_new(&p->hasher);
   if (rc) return err_set(&p->pool, &p->text, rc, "Out of memory");
-  for (p->pass = 1;; p->pass++) {
-    rc = store_walk_tree(&p->pool, &p->text, folder, mark_file, p);
+  StoreTreeSnapshot last{};
+  bool last_settled = false;
+  for (int walk = 1;; walk++) {
+    release_all(&p->walk_pool);
+    p->tree_temps = nullptr;
+    p->to_read = nullptr;
+    p->read_tail = &p->to_read;
+    StoreTreeSnapshot now{};
+    rc = store_walk_tree_snapshot(&p->pool, &p->text, folder, mark_file, p, &now);
     if (rc) break;
-    if (p->found.count == 0) break;
-    for (size_t i = 0; i < p->found.count && rc == 0; i++) {
-      rc = mark_set_add(&p->seen, mark_set_at(&p->found, i));
-    }
-    mark_set_free(&p->found);
-    mark_set_finish(&p->seen);
-    if (rc) {
-      rc = err_set(&p->pool, &p->text, rc, "Out of memory for the chunk list");
+    if (last_settled && !now.moved &&
+        std::memcmp(last.digest, now.digest, sizeof now.digest) == 0) {
       break;
     }
-    if (p->pass == PRUNE_PASSES) {
+    if (walk == PRUNE_WALKS) {
       rc = err_set(&p->pool, &p->text, ERR_BUSY,
                    "Chunk maps kept moving while the store's folders were read \"%s\"", folder);
       break;
     }
+    // From now on any change stamps a time this walk did not see, so the next
+    // walk shows whether the tree changed while its files are read.
+    sleep_ms(now.whole_seconds ? PRUNE_SETTLE_SECONDS_MS : PRUNE_SETTLE_MS);
+    p->read_missed = false;
+    for (ReadNode* node = p->to_read; node && rc == 0; node = node->next) {
+      rc = check_cancel(p);
+      if (rc == 0) rc = read_listed(p, node);
+    }
+    if (rc) break;
+    mark_set_finish(&p->known);
+    last = now;
+    last_settled = !now.moved && !p->read_missed;
   }
   chunk_hasher_destroy(p->hasher);
   p->hasher = nullptr;
-  mark_set_free(&p->found);
-  mark_set_free(&p->seen);
+  mark_set_free(&p->known);
   return rc;
 }
 
@@ -210,30 +289,15 @@ void print_summary(const Prune* p) {
 
 int prune_command(int argc, char** argv) {
   Prune p;
-  bool fail_at_once = false;
-  const char* name = nullptr;
-  for (int i = 1; i < argc; i++) {
-    const char* arg = argv[i];
-    if (!((arg[0] == '-' || arg[0] == '/') && text_len(arg) == 2)) {
-      if (!name) {
-        name = arg;
-      } else {
-        warn_unexpected_argument(arg);
-      }
-      continue;
-    }
-    switch (char_to_lower_ascii(arg[1])) {
-      case 'b':
-        fail_at_once = true;
-        break;
-      case 'n':
-        p.dry_run = true;
-        break;
-      default:
-        warn_unknown_switch(arg);
-        break;
-    }
-  }
+  // Prune deletes: "--dry-run" or a second folder is a mistake to stop at,
+  // before the store is opened, not a name to ignore.
+  Switch switches[] = {{'b', 0}, {'n', 0}};
+  SwitchLine line = switch_line(switches, 1, SWITCHES_STRICT);
+  const int parsed = switches_read(&p.pool, &line, argc, argv);
+  if (parsed) return parsed;
+  const bool fail_at_once = switch_given(&line, 'b');
+  p.dry_run = switch_given(&line, 'n');
+  const char* name = line.operands[0];
   if (text_is_empty(name)) {
     console_print("ERROR: Must specify the store folder.\n");
     return ERR_INVALID_PARAMETER;
@@ -251,6 +315,12 @@ int prune_command(int argc, char** argv) {
     return rc == ERR_UNKNOWN_REVISION || rc == ERR_PATH_NOT_FOUND || rc == ERR_FILE_NOT_FOUND
                ? ERR_NOT_FOUND
                : rc;
+  }
+  rc = store_check_own_metadata(&p.pool, &err, store);
+  if (rc) {
+    console_print("ERROR: %s\n", text_or_empty(err));
+    store_release(store);
+    return rc;
   }
   p.store = store;
   p.cancel = signal_get(SIGNAL_INTERRUPT);

@@ -11,8 +11,24 @@
 #include "base/folder.h"
 #include "base/path.h"
 #include "base/text.h"
+#include "base/transfer.h"
+#include "store/store_walk.h"
 
 namespace {
+
+// Whether `path` is itself a link (symbolic link, junction or mount point
+// reparse point), looked at without following it.
+int path_is_link(const char* path, bool* out_link) {
+  *out_link = false;
+  OsHandle h = OS_NO_HANDLE;
+  int rc = open_file(&h, path, OPEN_READ_ATTRIBUTES | OPEN_REPARSE_POINT);
+  if (rc) return rc;
+  FileInfo info{};
+  rc = query_handle_info(h, &info);
+  close_handle(h);
+  if (rc == 0) *out_link = info.symlink || info.mount_point;
+  return rc;
+}
 
 uint32_t read_le32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -73,11 +89,119 @@ int store_make_folder(ScratchPool* pool, const char** out_err, const char* path,
   return err_set(pool, out_err, rc, "Unable to create folder \"%s\"", path);
 }
 
+// 0 when no store that store_locate finds holds the full path `full`, as
+// typed or as the system names it (through links): maps kept in a store made
+// inside another would leave the outer store's tree without leaving its
+// chunks, and its prune, which skips nested stores, would delete those. A
+// store above that cannot be used ends it with that error.
+int store_check_not_nested(ScratchPool* pool, const char** out_err, const char* full) {
+  ScratchPool local;
+  const char* above = path_full(&local, full, "..");
+  if (!above) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory");
+  if (std::strcmp(above, full) == 0) return 0;  // a root: nothing above it
+  // The folder may be there already (a link, say), or only its parent.
+  const char* real = final_path(&local, full);
+  const char* resolved = real ? path_full(&local, real, "..") : final_path(&local, above);
+  if (resolved && std::strcmp(resolved, above) == 0) resolved = nullptr;
+  for (const char* start : {above, resolved}) {
+    if (!start) continue;
+    StoreInfo* outer = nullptr;
+    const char* text = nullptr;
+    const int rc = store_locate(&outer, &local, &text, start);
+    if (rc == ERR_NOT_FOUND) continue;
+    if (rc) return err_set(pool, out_err, rc, "%s", text_or_empty(text));
+    const char* outer_folder = path_full(&local, outer->path, "..");
+    store_release(outer);
+    return err_set(pool, out_err, ERR_ALREADY_EXISTS, "Folder \"%s\" is inside the store \"%s\"",
+                   full, text_or_empty(outer_folder));
+  }
+  return 0;
+}
+
+bool is_temp_name(const char* name) {
+  return std::strncmp(name, STORE_TEMP_PREFIX, sizeof STORE_TEMP_PREFIX - 1) == 0;
+}
+
+// Deletes the temporary files in `meta`. Returns 0 or the first error.
+int remove_temps(const char* meta) {
+  FolderEnum* listing = nullptr;
+  int rc = folder_open(&listing, meta, 0);
+  const char* entry = nullptr;
+  size_t name = 0;
+  while (rc == 0 && (rc = folder_next(listing, &entry, &name, nullptr)) == 0) {
+    if (is_temp_name(entry + name)) rc = delete_file(entry);
+  }
+  folder_close(listing);
+  return rc == ERR_NO_MORE_FILES ? 0 : rc;
+}
+
+// Takes over the metadata folder `meta` that was there before, empty but for
+// temporary files (`temps`): only a folder of the user's own, never a link
+// (what it leads to may be anyone's, and prune would refuse the store), and
+// made private like a new one. There is no call to change permission bits,
+// but an empty folder can be made anew.
+int store_adopt_meta(ScratchPool* pool, const char** out_err, const char* meta, bool temps,
+                     const OsAccess* owner_only) {
+  bool link = false;
+  int rc = path_is_link(meta, &link);
+  if (rc) return err_set(pool, out_err, rc, "Unable to open folder \"%s\"", meta);
+  if (link) {
+    return err_set(pool, out_err, ERR_ACCESS_DENIED,
+                   "Metadata folder is a link; mount the folder there instead \"%s\"", meta);
+  }
+  OsAccess found{};
+  rc = query_path_access(meta, true, &found);
+  if (rc) return err_set(pool, out_err, rc, "Unable to open folder \"%s\"", meta);
+  if (!found.owned) {
+    return err_set(pool, out_err, ERR_ACCESS_DENIED, "Folder owned by another user \"%s\"", meta);
+  }
+  rc = temps ? remove_temps(meta) : 0;
+  if (rc) return err_set(pool, out_err, rc, "Unable to delete temporary files in \"%s\"", meta);
+  if (!found.has_group || (found.mode & 07777) == owner_only->mode) return 0;
+  // A mount point cannot be removed: its owner makes it private by hand.
+  rc = delete_file(meta);
+  if (rc) {
+    return err_set(pool, out_err, rc, "Unable to make folder private (mode 700) \"%s\"", meta);
+  }
+  rc = create_folder(meta, owner_only);
+  if (rc) return err_set(pool, out_err, rc, "Unable to create folder \"%s\"", meta);
+  return 0;
+}
+
+// What one store_create has made so far, for the clean-up after a failure.
+struct CreateMade {
+  bool full = false;              // the store folder
+  bool meta = false;              // the metadata folder
+  bool info = false;              // `_info` under its name
+  char* temp = nullptr;           // `_info` while it has no name yet (in the call's pool)
+  FolderEnum* listing = nullptr;  // open on the metadata folder
+};
+
+// Writes `image` as `info` the way chunk files are published: under a
+// temporary name in `meta`, flushed, then named in one step, and the folder
+// flushed. A create_store stopped at any moment thus leaves no short `_info`,
+// which would read as "not a store" and block every later attempt until
+// removed by hand. Returns 0 or an error number.
+int store_publish_info(ScratchPool* pool, const char* meta, const char* info,
+                       const unsigned char* image, const OsAccess* access, CreateMade* made) {
+  OsHandle h = OS_NO_HANDLE;
+  int rc = create_temp_file(&h, pool, meta, 0, &made->temp, access);
+  if (rc) return rc;
+  rc = write_exact_at(h, nullptr, 0, image, STORE_INFO_SIZE);
+  if (rc == 0) rc = sync_file(h);
+  const int closed = close_handle(h);
+  if (rc == 0) rc = closed;
+  if (rc == 0) rc = rename_file(made->temp, info, false);
+  if (rc) return rc;
+  made->temp = nullptr;
+  made->info = true;
+  return sync_folder(meta);
+}
+
 int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                        const char* folder, const char* full, const char* meta, const char* info,
                        uint64_t chunk_size, uint64_t compression, uint64_t levels,
-                       uint64_t digits, bool* created_full, bool* created_meta,
-                       bool* wrote_info, FolderEnum** enumerator) {
+                       uint64_t digits, ScratchPool* local, CreateMade* made) {
   if (!full || !meta || !info || text_len(full) > STORE_PATH_MAX) {
     return err_set(pool, out_err, ERR_INVALID_NAME, "Bad folder name \"%s\"", folder);
   }
@@ -95,22 +219,38 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
     return err_set(pool, out_err, ERR_INVALID_PARAMETER,
                    "Invalid dictionary folder name digit count specified");
   }
-  int rc = store_make_folder(pool, out_err, full, created_full, nullptr);
+  int rc = store_check_not_nested(pool, out_err, full);
+  if (rc) return rc;
+  rc = store_make_folder(pool, out_err, full, &made->full, nullptr);
   if (rc) return rc;
   // Private until its owner shares it: the umask is made for the user's own
   // files, not for copies of them that others could read here.
   OsAccess owner_only{};
   owner_only.mode = 0700;
-  rc = store_make_folder(pool, out_err, meta, created_meta, &owner_only);
+  rc = store_make_folder(pool, out_err, meta, &made->meta, &owner_only);
   if (rc) return rc;
-  rc = folder_open(enumerator, meta, 0);
-  if (rc) {
+  rc = folder_open(&made->listing, meta, 0);
+  // Temporary files are all that a create_store stopped before `_info` took
+  // its name leaves behind: they do not make the folder busy.
+  bool temps = false;
+  const char* entry = nullptr;
+  size_t name = 0;
+  while (rc == 0 && (rc = folder_next(made->listing, &entry, &name, nullptr)) == 0) {
+    if (!is_temp_name(entry + name)) {
+      return err_set(pool, out_err, ERR_ALREADY_EXISTS, "Folder exists and is not empty \"%s\"",
+                     meta);
+    }
+    temps = true;
+  }
+  if (rc != ERR_NO_MORE_FILES) {
     if (out_err) *out_err = nullptr;
     return rc;
   }
-  if (folder_next(*enumerator, nullptr, nullptr, nullptr) == 0) {
-    return err_set(pool, out_err, ERR_ALREADY_EXISTS, "Folder exists and is not empty \"%s\"",
-                   meta);
+  folder_close(made->listing);
+  made->listing = nullptr;
+  if (!made->meta) {
+    rc = store_adopt_meta(pool, out_err, meta, temps, &owner_only);
+    if (rc) return rc;
   }
   unsigned char image[STORE_INFO_SIZE] = {0};
   bytes_move(image, STORE_INFO_MAGIC, 8);
@@ -128,8 +268,7 @@ int store_create_steps(StoreInfo** out_store, ScratchPool* pool, const char** ou
   // the folder later (chmod 2770 .zuvo) is all it takes to share the store.
   OsAccess info_access = access;
   info_access.mode |= 0444;
-  *wrote_info = true;
-  rc = write_whole_file(info, image, sizeof image, &info_access);
+  rc = store_publish_info(local, meta, info, image, &info_access, made);
   if (rc) return err_set(pool, out_err, rc, "Unable to write file \"%s\"", info);
   StoreInfo* store = store_info_new(meta, image, access);
   if (!store) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory");
@@ -143,18 +282,51 @@ bool store_meta_present(ScratchPool* pool, const char* folder) {
   return meta && query_path_kind(meta, &is_folder) == 0 && is_folder;
 }
 
+// The folder that holds what the link `meta` leads to (at the end of any
+// chain of links), in `pool`; null when that cannot be found, which counts as
+// a folder open to others.
+const char* link_target_holder(ScratchPool* pool, const char* meta) {
+  const char* target = final_path(pool, meta);
+  return target ? path_full(pool, target, "..") : nullptr;
+}
+
+// Whether users outside the owner and group of `path` may write it (also
+// when that cannot be asked).
+bool open_to_others(const char* path) {
+  OsAccess access{};
+  return !path || query_path_access(path, false, &access) != 0 || access.others_write;
+}
+
 // Whether the metadata folder `meta` of `folder` may be used: 0, with
-// *out_absent when there is none to use, or 5 when another user owns it and
-// users outside the folder's owner and group may write the folder. Anyone
-// could have made it there, and data copied below it would land in their hands.
-int store_trusted(const char* meta, const char* folder, bool* out_absent) {
+// *out_absent when there is none to use, or 5 with *out_why when another user
+// owns it and users outside the folder's owner and group may write the
+// folder. Anyone could have made it there, and data copied below it would
+// land in their hands. A link is judged by the folder it leads to, whose
+// holder counts too; in a folder open to others the link must also be the
+// user's own, or its maker could point it elsewhere at any time.
+int store_trusted(ScratchPool* local, const char* meta, const char* folder, bool* out_absent,
+                  const char** out_why) {
   OsAccess found{};
+  bool link = false;
   // Nothing that could not be looked at is used: without this answer no
   // store here is tried.
-  *out_absent = !meta || query_path_access(meta, true, &found) != 0;
-  if (*out_absent || found.owned) return 0;
-  OsAccess holder{};
-  if (query_path_access(folder, false, &holder) == 0 && !holder.others_write) return 0;
+  *out_absent =
+      !meta || query_path_access(meta, true, &found) != 0 || path_is_link(meta, &link) != 0;
+  if (*out_absent) return 0;
+  *out_why = "Store owned by another user in a folder anyone may write \"%s\"";
+  if (!link) {
+    if (found.owned || !open_to_others(folder)) return 0;
+  } else {
+    OsAccess target{};
+    // A link that leads nowhere is passed over as before.
+    if (query_path_access(meta, false, &target) != 0) return 0;
+    const bool open_holder = open_to_others(folder);
+    if (open_holder && !found.owned) {
+      *out_why = "Store link made by another user in a folder anyone may write \"%s\"";
+    } else if (target.owned || (!open_holder && !open_to_others(link_target_holder(local, meta)))) {
+      return 0;
+    }
+  }
   // Only a folder is ever taken for a store; anything else is passed over as before.
   bool is_folder = false;
   return query_path_kind(meta, &is_folder) == 0 && is_folder ? ERR_ACCESS_DENIED : 0;
@@ -173,21 +345,16 @@ int store_create(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   const char* full = path_full(&local, nullptr, folder);
   const char* meta = full ? path_join(&local, full, STORE_META_FOLDER) : nullptr;
   const char* info = meta ? path_join(&local, meta, STORE_INFO_FILE) : nullptr;
-  bool created_full = false;
-  bool created_meta = false;
-  bool wrote_info = false;
-  FolderEnum* enumerator = nullptr;
+  CreateMade made;
   const int rc = store_create_steps(out_store, pool, out_err, folder, full, meta, info, chunk_size,
-                                    compression_type, folder_levels, folder_digits, &created_full,
-                                    &created_meta, &wrote_info, &enumerator);
-  if (enumerator) folder_close(enumerator);
+                                    compression_type, folder_levels, folder_digits, &local, &made);
+  if (made.listing) folder_close(made.listing);
   if (rc) {
-    // Only what this call created goes; a folder that was there stays. A
-    // partial _info is ours too (the metadata folder was empty), and left
-    // behind it would block every later attempt.
-    if (wrote_info) (void)delete_file(info);
-    if (created_meta) (void)delete_file(meta);
-    if (created_full) (void)delete_file(full);
+    // Only what this call created goes; a folder that was there stays.
+    if (made.temp) (void)delete_file(made.temp);
+    if (made.info) (void)delete_file(info);
+    if (made.meta) (void)delete_file(meta);
+    if (made.full) (void)delete_file(full);
   }
   return rc;
 }
@@ -252,11 +419,9 @@ int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
     // Checked before _info is even opened: a planted one could be a pipe.
     const char* meta = path_join(&local, p, STORE_META_FOLDER);
     bool absent = false;
-    const int trust = store_trusted(meta, p, &absent);
-    if (trust) {
-      return err_set(pool, out_err, trust,
-                     "Store owned by another user in a folder anyone may write \"%s\"", meta);
-    }
+    const char* why = nullptr;
+    const int trust = store_trusted(&local, meta, p, &absent, &why);
+    if (trust) return err_set(pool, out_err, trust, why, meta);
     const char* text = nullptr;
     const int rc = absent ? ERR_NOT_FOUND : store_open(out_store, &local, &text, p);
     if (rc == 0) return 0;
@@ -275,6 +440,18 @@ int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
   }
   return err_set(pool, out_err, ERR_NOT_FOUND, "Unable to locate zuvo store in path of \"%s\"",
                  path);
+}
+
+int store_check_own_metadata(ScratchPool* pool, const char** out_err, const StoreInfo* store) {
+  if (out_err) *out_err = nullptr;
+  bool link = false;
+  const int rc = path_is_link(store->path, &link);
+  if (rc) return err_set(pool, out_err, rc, "Unable to open folder \"%s\"", store->path);
+  if (link) {
+    return err_set(pool, out_err, ERR_ACCESS_DENIED,
+                   "Will not prune or repair through a linked metadata folder \"%s\"", store->path);
+  }
+  return 0;
 }
 
 void store_release(StoreInfo* store) {

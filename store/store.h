@@ -50,11 +50,14 @@ struct StoreInfo {
 };
 
 // Creates the store in `folder` (which may exist; its metadata folder must be
-// absent or empty) and writes `_info`. A metadata folder made here is for its
-// owner only (0700 where the platform has permission bits). Returns 0 or an
-// error number with a text in `pool` through out_err; *out_store (optional)
-// receives the new StoreInfo, which the caller releases. Folders this call
-// created are removed on failure.
+// absent or empty, temporary files of a stopped creation aside, which go) and
+// publishes `_info` whole under its name. The metadata folder ends up for its
+// owner only (0700 where the platform has permission bits), whether made here
+// or found empty. Refused: a folder inside a store that store_locate finds
+// (183, or that search's own error), and a metadata folder that is a link or
+// that another user owns (5). Returns 0 or an error number with a text in
+// `pool` through out_err; *out_store (optional) receives the new StoreInfo,
+// which the caller releases. What this call created is removed on failure.
 [[nodiscard]] int store_create(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                                const char* folder, uint64_t chunk_size, uint64_t compression_type,
                                uint64_t folder_levels, uint64_t folder_digits);
@@ -66,10 +69,19 @@ struct StoreInfo {
 // over; one whose metadata folder is there but whose description cannot be
 // opened or read ends the search with that error and its text. So does, with
 // 5, a metadata folder that another user owns in a folder that users outside
-// its owner and group may write: anyone could have put it there. Returns 1168
-// when there is no store.
+// its owner and group may write: anyone could have put it there. For a
+// metadata folder that is a link the owner is that of the folder it leads to,
+// and the folder holding that one counts as well; a link in such a folder
+// must also be the user's own. Returns 1168 when there is no store.
 [[nodiscard]] int store_locate(StoreInfo** out_store, ScratchPool* pool, const char** out_err,
                                const char* path);
+// 0 when the metadata folder of `store` is a folder of its own, or 5 with a
+// text in `pool` when it is a link (symbolic link, junction or mount point
+// reparse point; looked at without following it), or the error of that look.
+// Prune and repair must not act through a link: it may lead to the dictionary
+// of another store, whose chunk maps are not in this store's folder.
+[[nodiscard]] int store_check_own_metadata(ScratchPool* pool, const char** out_err,
+                                           const StoreInfo* store);
 // Drops one reference; the last frees the record. Null is ignored. Thread-safe.
 void store_release(StoreInfo* store);
 

@@ -98,9 +98,96 @@ TEST(Store, CreateInExistingFoldersAndRefusesBusyMetadata) {
   EXPECT_EQ(std::string(err), "Unable to create folder \"" + native_path(deep) + "\"");
 }
 
+// Regression: a store made inside another took the maps below it out of the
+// outer store, whose prune then deleted the chunks they list.
+TEST(Store, CreateRefusesAFolderInsideAStore) {
+  TestFolder tmp;
+  ScratchPool pool;
+  const std::string s = tmp.at("s");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, s.c_str(), 4096, 0, 1, 1), 0);
+  std::filesystem::create_directories(s + "/vm");
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(s + "/vm", tmp.at("link"), ec);
+  std::vector<std::string> inside = {s + "/vm", s + "/a/b"};
+  if (!ec) {  // inside s as the system names them
+    inside.push_back(tmp.at("link"));
+    inside.push_back(tmp.at("link/new"));
+  }
+  for (const std::string& folder : inside) {
+    const char* err = nullptr;
+    EXPECT_EQ(store_create(nullptr, &pool, &err, folder.c_str(), 4096, 0, 1, 1), 183) << folder;
+    EXPECT_EQ(std::string(err ? err : ""), "Folder \"" + native_path(folder) +
+                                               "\" is inside the store \"" + native_path(s) + "\"");
+  }
+  EXPECT_FALSE(std::filesystem::exists(s + "/vm/.zuvo"));
+  EXPECT_FALSE(std::filesystem::exists(s + "/vm/new"));
+  EXPECT_FALSE(std::filesystem::exists(s + "/a"));
+}
+
+// Regression: an empty metadata folder found in place was taken over as it
+// was, readable by others or a link to anywhere, and a store with a linked
+// metadata folder was pruned as if its dictionary were its own.
+TEST(Store, MetadataFolderMustBeItsOwn) {
+  TestFolder tmp;
+  ScratchPool pool;
+  const std::string t = tmp.at("t");
+  std::filesystem::create_directories(t + "/.zuvo");
+  std::filesystem::permissions(t + "/.zuvo", std::filesystem::perms::all);
+  // All that a create_store killed before `_info` had its name leaves.
+  write_all(t + "/.zuvo/.zuvo-tmp-1-2-3", {1, 2});
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, t.c_str(), 4096, 0, 1, 1), 0);
+  if (!OS_WINDOWS_NAMES) {
+    EXPECT_EQ(std::filesystem::status(t + "/.zuvo").permissions(),
+              std::filesystem::perms::owner_all);
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(t + "/.zuvo")) {
+    names.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{"_info"});
+  StoreInfo* store = nullptr;
+  ASSERT_EQ(store_open(&store, &pool, nullptr, t.c_str()), 0);
+  EXPECT_EQ(store_check_own_metadata(&pool, nullptr, store), 0);
+  store_release(store);
+
+  const std::string empty = tmp.at("empty");
+  const std::string u = tmp.at("u");
+  std::filesystem::create_directories(empty);
+  std::filesystem::create_directories(u);
+  std::error_code ec;
+  std::filesystem::create_directory_symlink(empty, u + "/.zuvo", ec);
+  if (ec && OS_WINDOWS_NAMES) GTEST_SKIP() << TEST_NO_LINKS;
+  ASSERT_FALSE(ec);
+  const char* err = nullptr;
+  EXPECT_EQ(store_create(nullptr, &pool, &err, u.c_str(), 4096, 0, 1, 1), 5);
+  EXPECT_EQ(std::string(err ? err : ""),
+            "Metadata folder is a link; mount the folder there instead \"" +
+                native_path(u + "/.zuvo") + "\"");
+  EXPECT_TRUE(std::filesystem::is_empty(empty));
+
+  // A store reached through a linked metadata folder opens, but is not its own.
+  std::filesystem::remove(u + "/.zuvo");
+  std::filesystem::create_directory_symlink(t + "/.zuvo", u + "/.zuvo");
+  ASSERT_EQ(store_open(&store, &pool, nullptr, u.c_str()), 0);
+  EXPECT_EQ(store_check_own_metadata(&pool, &err, store), 5);
+  EXPECT_EQ(std::string(err ? err : ""),
+            "Will not prune or repair through a linked metadata folder \"" +
+                native_path(u + "/.zuvo") + "\"");
+  store_release(store);
+}
+
 int fail_plain_write(OsHandle, const void*, uint32_t, uint32_t* out_count) {
   *out_count = 0;
   return 112;  // disk full
+}
+int fail_native_write(OsHandle handle, bool write, bool asynchronous, void* buffer, uint32_t size,
+                      const uint64_t* offset, uint32_t* out_count) {
+  if (write) {
+    *out_count = 0;
+    return 112;
+  }
+  return TRANSFER_PLATFORM_REAL.native_transfer(handle, write, asynchronous, buffer, size, offset,
+                                                out_count);
 }
 
 TEST(Store, FailedInfoWriteRemovesOnlyWhatThisCallCreated) {
@@ -108,6 +195,7 @@ TEST(Store, FailedInfoWriteRemovesOnlyWhatThisCallCreated) {
   ScratchPool pool;
   TransferPlatform failing = TRANSFER_PLATFORM_REAL;
   failing.plain_write = fail_plain_write;
+  failing.native_transfer = fail_native_write;
   const TransferPlatform* previous = transfer_platform_swap_for_test(&failing);
   const std::string fresh = tmp.at("fresh");
   const char* err = nullptr;
@@ -182,7 +270,9 @@ TEST(Store, LocateWalksUpAndStops) {
   EXPECT_EQ(store_locate(&store, &pool, nullptr, tmp.at("x/y").c_str()), 1168);
   // A damaged store is passed over in favour of the one above it.
   const std::string inner = s + "/inner";
-  ASSERT_EQ(store_create(nullptr, &pool, nullptr, inner.c_str(), 8192, 0, 1, 1), 0);
+  // Made beside s and moved in: store_create refuses a folder inside a store.
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, tmp.at("inner").c_str(), 8192, 0, 1, 1), 0);
+  std::filesystem::rename(tmp.at("inner"), inner);
   std::vector<unsigned char> info = read_all(inner + "/.zuvo/_info");
   info[22] = 2;
   write_all(inner + "/.zuvo/_info", info);

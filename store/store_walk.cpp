@@ -8,9 +8,8 @@
 #include "base/file.h"
 #include "base/path.h"
 #include "base/text.h"
-#include "base/transfer.h"
+#include "hash/chunk_hash.h"
 #include "store/chunk_file.h"
-#include "store/chunk_map.h"
 
 namespace {
 
@@ -104,40 +103,127 @@ int nested_store(ScratchPool* pool, const char** out_err, const char* path, bool
   return err_set(pool, out_err, rc, "%s", text_or_empty(text));
 }
 
-int walk_tree(ScratchPool* pool, const char** out_err, const char* folder, bool top,
-              StoreVisit visit, void* context) {
+// One walk of a tree: where it reports, and what it records of what it read
+// when a snapshot is asked for.
+struct TreeWalk {
+  ScratchPool* pool;
+  const char** out_err;
+  StoreVisit visit;
+  void* context;
+  ChunkHasher* hasher;  // null: no snapshot
+  StoreTreeSnapshot* snapshot;
+};
+
+constexpr int64_t TIME_UNITS_PER_SECOND = 10000000;
+
+bool is_temp_name(const Entry* entry) {
+  return std::strncmp(entry->path + entry->name_offset, STORE_TEMP_PREFIX,
+                      sizeof STORE_TEMP_PREFIX - 1) == 0;
+}
+
+void snapshot_text(TreeWalk* w, const char* text) {
+  chunk_hasher_update(w->hasher, text, text_len(text) + 1);
+}
+
+// Adds what tells one state of a file or folder from another. The time stamp
+// that moves on every change is the change time; where the file system keeps
+// none, the write time.
+void snapshot_record(TreeWalk* w, const FileInfo& info) {
+  const int64_t stamp = info.change_time ? info.change_time : info.last_write_time;
+  if (stamp % TIME_UNITS_PER_SECOND == 0) w->snapshot->whole_seconds = true;
+  const uint64_t words[] = {
+      uint64_t{info.attributes} | uint64_t{info.symlink} << 32 | uint64_t{info.folder} << 40 |
+          uint64_t{info.link_unreachable} << 48 | uint64_t{info.mount_point} << 56,
+      info.volume_serial,
+      info.file_id[0],
+      info.file_id[1],
+      info.size,
+      static_cast<uint64_t>(info.change_time),
+      static_cast<uint64_t>(info.last_write_time)};
+  chunk_hasher_update(w->hasher, words, sizeof words);
+}
+
+// Records the folder at `path` as it is now; `listed` is its record in its
+// parent's listing (null for the top). Returns 0 with *out_gone set when it is
+// no longer there.
+int snapshot_folder(TreeWalk* w, const char* path, const FileInfo* listed, bool* out_gone) {
+  *out_gone = false;
+  FileInfo info{};
+  const int rc = query_path_info(path, &info);
+  if (listed && (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND)) {
+    *out_gone = w->snapshot->moved = true;
+    return 0;
+  }
+  if (rc) return err_set(w->pool, w->out_err, rc, "Unable to read folder \"%s\"", path);
+  // Another folder put under the listed name since: what the walk read is
+  // not what the parent's listing stands for.
+  if (listed && info.file_id[0] && listed->file_id[0] && info.file_id[0] != listed->file_id[0]) {
+    w->snapshot->moved = true;
+  }
+  snapshot_text(w, path);
+  snapshot_record(w, info);
+  return 0;
+}
+
+int walk_tree(TreeWalk* w, const char* folder, const FileInfo* listed) {
   ScratchPool local;
   Entry* first = nullptr;
   int rc = read_folder(&local, nullptr, folder, &first);
   // A folder deleted or moved since its parent was read: what it held is
   // gone, or found where it went by a later walk.
-  if (!top && (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND)) return 0;
-  if (rc) return err_set(pool, out_err, rc, "Unable to read folder \"%s\"", folder);
+  if (listed && (rc == ERR_FILE_NOT_FOUND || rc == ERR_PATH_NOT_FOUND)) {
+    if (w->snapshot) w->snapshot->moved = true;
+    return 0;
+  }
+  if (rc) return err_set(w->pool, w->out_err, rc, "Unable to read folder \"%s\"", folder);
+  if (w->hasher) {
+    bool gone = false;
+    rc = snapshot_folder(w, folder, listed, &gone);
+    if (rc || gone) return rc;
+    for (const Entry* entry = first; entry; entry = entry->next) {
+      if (entry->info.folder && name_is(entry, STORE_META_FOLDER)) continue;
+      snapshot_text(w, entry->path + entry->name_offset);
+      snapshot_record(w, entry->info);
+    }
+  }
   for (Entry* entry = first; entry; entry = entry->next) {
     const FileInfo& info = entry->info;
-    if (info.link_unreachable) continue;
+    if (info.link_unreachable) {
+      // The store's own names keep their rule: not followed, not visited.
+      if (is_temp_name(entry) || name_is(entry, STORE_META_FOLDER)) continue;
+      StoreFile link{entry->path, entry->name_offset, &info, STORE_FILE_DEAD_LINK, {}};
+      rc = w->visit(w->context, &link);
+      if (rc) return rc;
+      continue;
+    }
     if (info.folder) {
       if (name_is(entry, STORE_META_FOLDER)) continue;
       if (is_link(info)) {
         StoreFile link{entry->path, entry->name_offset, &info, STORE_FILE_FOLDER_LINK, {}};
-        rc = visit(context, &link);
+        rc = w->visit(w->context, &link);
         if (rc) return rc;
         continue;
       }
       bool nested = false;
-      rc = nested_store(pool, out_err, entry->path, &nested);
+      rc = nested_store(w->pool, w->out_err, entry->path, &nested);
       if (rc) return rc;
-      if (nested) continue;
-      rc = walk_tree(pool, out_err, entry->path, false, visit, context);
+      if (nested) {
+        // Whether it still is one shows in its record after the check.
+        if (w->hasher) {
+          bool gone = false;
+          chunk_hasher_update(w->hasher, STORE_META_FOLDER, sizeof STORE_META_FOLDER);
+          rc = snapshot_folder(w, entry->path, &info, &gone);
+          if (rc) return rc;
+        }
+        continue;
+      }
+      rc = walk_tree(w, entry->path, &info);
       if (rc) return rc;
       continue;
     }
     StoreFile file{entry->path, entry->name_offset, &info, STORE_FILE_PLAIN, {}};
-    const char* name = entry->path + entry->name_offset;
-    if (std::strncmp(name, STORE_TEMP_PREFIX, sizeof STORE_TEMP_PREFIX - 1) == 0) {
-      file.kind = STORE_FILE_TEMP;
-    }
-    rc = visit(context, &file);
+    if (is_temp_name(entry)) file.kind = STORE_FILE_TEMP;
+    rc = w->visit(w->context, &file);
     if (rc) return rc;
   }
   return 0;
@@ -216,35 +302,26 @@ bool store_parse_chunk_name(const char* name, size_t length, uint8_t* out_hash) 
 int store_walk_tree(ScratchPool* pool, const char** out_err, const char* folder, StoreVisit visit,
                     void* context) {
   if (out_err) *out_err = nullptr;
-  return walk_tree(pool, out_err, folder, true, visit, context);
+  TreeWalk w{pool, out_err, visit, context, nullptr, nullptr};
+  return walk_tree(&w, folder, nullptr);
+}
+
+int store_walk_tree_snapshot(ScratchPool* pool, const char** out_err, const char* folder,
+                             StoreVisit visit, void* context, StoreTreeSnapshot* out_snapshot) {
+  if (out_err) *out_err = nullptr;
+  *out_snapshot = StoreTreeSnapshot{};
+  TreeWalk w{pool, out_err, visit, context, nullptr, out_snapshot};
+  int rc = chunk_hasher_new(&w.hasher);
+  if (rc) return err_set(pool, out_err, rc, "Out of memory");
+  chunk_hasher_init(w.hasher);
+  rc = walk_tree(&w, folder, nullptr);
+  chunk_hasher_final(w.hasher, out_snapshot->digest, sizeof out_snapshot->digest);
+  chunk_hasher_destroy(w.hasher);
+  return rc;
 }
 
 int store_walk_dictionary(ScratchPool* pool, const char** out_err, const StoreInfo* store,
                           StoreVisit visit, void* context) {
   if (out_err) *out_err = nullptr;
   return walk_dictionary(pool, out_err, store, store->path, 0, visit, context);
-}
-
-int store_read_map(ChunkMap** out_map, ScratchPool* pool, const char** out_err, const char* path) {
-  *out_map = nullptr;
-  if (out_err) *out_err = nullptr;
-  // Asked through a handle that reads nothing: opening a pipe for reading
-  // would wait for a writer.
-  OsHandle h = OS_NO_HANDLE;
-  int rc = open_file(&h, path, 0);
-  if (rc) return err_set(pool, out_err, rc, "Unable to open file \"%s\"", path);
-  uint8_t kind = 0;
-  rc = handle_kind(h, &kind);
-  close_handle(h);
-  if (rc) return err_set(pool, out_err, rc, "Unable to open file \"%s\"", path);
-  if ((kind & HANDLE_CLASS_MASK) != HANDLE_CLASS_DISK) return 0;
-  char head[8] = {0};
-  size_t got = 0;
-  rc = read_whole_file(path, head, sizeof head, &got);
-  if (rc) return err_set(pool, out_err, rc, "Unable to read file \"%s\"", path);
-  if (got == 0 || std::memcmp(head, CHUNK_MAP_MAGIC, got) != 0) return 0;
-  if (got < sizeof head) {
-    return err_set(pool, out_err, ERR_UNKNOWN_REVISION, "Bad zuvo file size \"%s\"", path);
-  }
-  return chunk_map_open(out_map, pool, out_err, path);
 }

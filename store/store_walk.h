@@ -29,6 +29,7 @@ enum : int {
   STORE_FILE_DAMAGED = 3,  // a chunk file moved aside as damaged
   STORE_FILE_OTHER = 4,    // anything else in the dictionary
   STORE_FILE_FOLDER_LINK = 5,  // a link to a folder in the tree: not entered
+  STORE_FILE_DEAD_LINK = 6,    // a link in the tree whose target cannot be described
   STORE_FILE_COUNT
 };
 
@@ -47,12 +48,29 @@ using StoreVisit = int (*)(void* context, const StoreFile* file);
 
 // Visits every file below `folder` (a store folder or a folder inside one)
 // that belongs to that store's tree, as STORE_FILE_PLAIN or STORE_FILE_TEMP. Skips folders named
-// like the metadata folder, nested stores and links that lead nowhere; a folder link is visited as
-// STORE_FILE_FOLDER_LINK and not entered (it may lead anywhere, even above itself). Returns 0, the
-// visitor's result, or an error with a text in `pool` (a folder that cannot be read; a nested store
-// whose description cannot be read).
+// like the metadata folder and nested stores. A folder link is visited as STORE_FILE_FOLDER_LINK
+// and not entered (it may lead anywhere, even above itself); a link whose target cannot be
+// described (dangling, unreachable, not permitted) as STORE_FILE_DEAD_LINK, unless it is named
+// like a temporary file or the metadata folder. Returns 0, the visitor's result, or an error with
+// a text in `pool` (a folder that cannot be read; a nested store whose description cannot be read).
 [[nodiscard]] int store_walk_tree(ScratchPool* pool, const char** out_err, const char* folder,
                                   StoreVisit visit, void* context);
+
+// What one walk of a tree read, to tell whether the tree changed between two walks.
+struct StoreTreeSnapshot {
+  // Of every folder read (its path, and its record queried after its entries
+  // were listed), every entry (name and record) and every nested store skipped.
+  uint8_t digest[32];
+  bool whole_seconds;  // a time stamp had no sub-second part: the file system may keep seconds only
+  bool moved;  // a folder was gone, or not the one its parent listed, when queried: matches no walk
+};
+
+// store_walk_tree that also fills *out_snapshot. A folder's record is queried
+// after its entries are listed, so a change to the folder after its listing
+// moves the time stamp this walk or the next one records.
+[[nodiscard]] int store_walk_tree_snapshot(ScratchPool* pool, const char** out_err,
+                                           const char* folder, StoreVisit visit, void* context,
+                                           StoreTreeSnapshot* out_snapshot);
 
 // Visits every file of `store`'s chunk dictionary (the store info file
 // excepted) with its kind. A folder where a chunk file belongs is not entered
@@ -63,14 +81,3 @@ using StoreVisit = int (*)(void* context, const StoreFile* file);
 // Whether `name` is 64 lower-case hexadecimal digits; *out_hash (32 bytes,
 // optional) then receives the bytes they stand for.
 bool store_parse_chunk_name(const char* name, size_t length, uint8_t* out_hash);
-
-struct ChunkMap;
-
-// Reads the file at `path` of a store's tree as a chunk map when its first
-// bytes are the chunk map magic: *out_map receives the map (the caller
-// releases it), or null for a plain file (other first bytes, an empty file,
-// a pipe or device). Returns 0, or an error with a text naming the file when
-// it cannot be opened or read, or begins like a chunk map and does not
-// validate (a cut file is not taken for a plain one).
-[[nodiscard]] int store_read_map(ChunkMap** out_map, ScratchPool* pool, const char** out_err,
-                                 const char* path);

@@ -284,6 +284,25 @@ int os_drive_current_folder(char letter, char* buffer, size_t capacity, size_t* 
   return ERR_NOT_SUPPORTED;
 }
 
+int os_final_path(const OsNativeName* name, char* buffer, size_t capacity, size_t* out_length) {
+  if (out_length) *out_length = 0;
+  if (buffer == nullptr || capacity == 0) return ERR_INVALID_PARAMETER;
+  buffer[0] = 0;
+  if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;
+  char* real = realpath(name->bytes, nullptr);
+  if (real == nullptr) return posix_error_for_path(errno, name->bytes);
+  const size_t length = strlen(real);
+  int rc = 0;
+  if (length < capacity) {
+    memcpy(buffer, real, length + 1);
+    if (out_length) *out_length = length;
+  } else {
+    rc = ERR_FILENAME_EXCED_RANGE;
+  }
+  free(real);
+  return rc;
+}
+
 int os_access_query(const OsNativeName* name, bool link_itself, OsAccess* out_access) {
   memset(out_access, 0, sizeof *out_access);
   if (name == nullptr || name->bytes == nullptr || name->bytes[0] == 0) return ERR_INVALID_NAME;

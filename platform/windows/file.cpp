@@ -1,6 +1,8 @@
 // Opening, creating and closing files and folders with the native create
 // call, the standard handles, pipes and the current folders.
 #include <atomic>
+#include <cstdlib>
+#include <cwchar>
 
 #include "platform/windows/internal.h"
 
@@ -102,6 +104,56 @@ int os_drive_current_folder(char letter, char* buffer, size_t capacity, size_t* 
   if (n == 0) return static_cast<int>(GetLastError());
   if (n >= WIN_NAME_UNITS) return ERROR_FILENAME_EXCED_RANGE;
   return win_utf8_out(units, n, buffer, capacity, out_length);
+}
+
+int os_final_path(const OsNativeName* name, char* buffer, size_t capacity, size_t* out_length) {
+  if (out_length) *out_length = 0;
+  if (buffer == nullptr || capacity == 0) return ERROR_INVALID_PARAMETER;
+  buffer[0] = 0;
+  if (!win_name_usable(name)) return ERROR_INVALID_NAME;
+  HANDLE handle = nullptr;
+  const NTSTATUS status = win_open_existing(name, FILE_READ_ATTRIBUTES, 0, &handle);
+  if (!NT_SUCCESS(status)) return win_error_from_status(status);
+  // The drive or network form where the volume has one, else its device name.
+  DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  DWORD needed = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  if (needed == 0) {
+    flags = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
+    needed = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+  }
+  // Three units in front leave room for the native path notation's "\\=".
+  int rc = needed == 0 ? static_cast<int>(GetLastError()) : 0;
+  auto* block = static_cast<wchar_t*>(rc ? nullptr : std::malloc((needed + 4) * sizeof(wchar_t)));
+  if (rc == 0 && block == nullptr) rc = ERROR_OUTOFMEMORY;
+  const DWORD n = rc ? 0 : GetFinalPathNameByHandleW(handle, block + 3, needed + 1, flags);
+  if (rc == 0 && (n == 0 || n > needed)) {
+    rc = n ? ERROR_FILENAME_EXCED_RANGE : static_cast<int>(GetLastError());
+  }
+  NtClose(handle);
+  if (rc) {
+    std::free(block);
+    return rc;
+  }
+  wchar_t* units = block + 3;
+  const wchar_t* from = units;
+  size_t count = n;
+  if (flags & VOLUME_NAME_NT) {
+    block[0] = L'\\';
+    block[1] = L'\\';
+    block[2] = L'=';
+    from = block;
+    count += 3;
+  } else if (count >= 8 && wcsncmp(units, L"\\\\?\\UNC\\", 8) == 0) {
+    units[6] = L'\\';  // "\\?\UNC\srv" becomes "\\srv"
+    from = units + 6;
+    count -= 6;
+  } else if (count >= 4 && wcsncmp(units, L"\\\\?\\", 4) == 0) {
+    from = units + 4;
+    count -= 4;
+  }
+  rc = win_utf8_out(from, count, buffer, capacity, out_length);
+  std::free(block);
+  return rc;
 }
 
 int os_access_query(const OsNativeName* name, bool link_itself, OsAccess* out_access) {

@@ -100,8 +100,14 @@ def test_create_store(tmp):
     s2 = os.path.join(tmp, "s2")
     expect(["create_store", "-i", "65536", "-n", "2", "-w", "3", "-z", s2], tmp, CREATED)
     check(info_image(s2) == (65536, 1, 2, 3), "switch values")
-    expect(["Create-Store", "/I", "0x10000", "s3"], tmp, CREATED)
-    check(info_image(os.path.join(tmp, "s3")) == (65536, 0, 1, 2), "hex value, relative path")
+    expect(["Create-Store", "/I", "65536", "-n", "0x2", "s3"], tmp, CREATED)
+    check(info_image(os.path.join(tmp, "s3")) == (65536, 0, 2, 2), "hex value, relative path")
+    # The chunk size is for good: a number that would have to be guessed at
+    # (once "4096k" was 4096 and 2^64 + 4096 wrapped to 4096) is refused.
+    for size in ["4096k", "0x1000", " 4096", "", "18446744073709555712"]:
+        expect(["create_store", "-i", size, "bad"], tmp,
+               'ERROR: Invalid chunk size "%s": give the bytes in decimal digits\n' % size, 4)
+    check(not os.path.exists(os.path.join(tmp, "bad")), "nothing created on a refused size")
     expect(["--create_store", "s4", "-i", "65536"], tmp,
            'WARNING: Ignoring unexpected argument "65536"\n' + CREATED)
     check(info_image(os.path.join(tmp, "s4"))[0] == 262144, "ignored switch before last")
@@ -172,7 +178,8 @@ def test_info(tmp):
     expect(["info"], lone, "file: %s\n  type: folder\nstore: \n" % shown(lone))
     # A store whose _info is damaged is not found; the walk goes on above it.
     inner = os.path.join(s, "inner")
-    expect(["create_store", inner], tmp, CREATED)
+    expect(["create_store", os.path.join(tmp, "elsewhere")], tmp, CREATED)
+    os.rename(os.path.join(tmp, "elsewhere"), inner)  # create_store refuses it inside s
     with open(os.path.join(inner, ".zuvo", "_info"), "r+b") as f:
         f.seek(22)
         f.write(b"\x02")

@@ -19,7 +19,7 @@ import subprocess
 import sys
 import zlib
 
-from harness import check, command, main, read, shown, write
+from harness import WINE, check, command, main, read, shown, write
 
 PROGRESS = re.compile(r"\|([#-]{40})\|\s*(\d+)% (\S+)/(\S+) (\S+)/sec (\d+):(\d\d):(\d\d) "
                       r"sr=(\S+) dr=(\S+) dw=(\S+)")
@@ -199,6 +199,11 @@ def test_command_lines(tmp):
     check(read(os.path.join(tmp, "out", "a")) == b"alpha" * 1000, "-d creates the folder")
     text, _ = copy(["-f", "x/y.bin", "a"], tmp)
     check(read(os.path.join(tmp, "x", "y.bin")) == b"alpha" * 1000, "-f creates the parent")
+    # ".." after a link: Windows climbs by the name, POSIX from the link's target.
+    os.makedirs(os.path.join(tmp, "sub", "deep"))
+    os.symlink(os.path.join("sub", "deep"), os.path.join(tmp, "lnk"))
+    copy(["a", "lnk\\..\\c" if WINE else "lnk/../c"], tmp)
+    check(os.path.exists(os.path.join(tmp, "c" if WINE else "sub/c")), "where .. leads")
     text, _ = copy(["-f", "y.bin", "a", "b"], tmp, 4)
     check(text == "ERROR: Can't copy multiple source files to destination file\n", repr(text))
     text, _ = copy(["a"], tmp, 4)
@@ -225,6 +230,11 @@ def test_command_lines(tmp):
     check("type: zuvo-file" in out and "file-size: 5000" in out, out)
     copy([os.path.join(store, "docs", "a"), "restored"], tmp)
     check(read(os.path.join(tmp, "restored")) == b"alpha" * 1000, "restored")
+    # Nothing goes into a store's metadata folder, through a link neither.
+    os.symlink(os.path.join(store, ".zuvo"), os.path.join(tmp, "meta"))
+    text, _ = copy(["a", "meta"], tmp, 5)
+    check(text == 'ERROR: Destination inside the metadata folder of a store "%s"\n'
+          % shown(tmp + "/meta/a"), repr(text))
     # A chunk map outside any store fails with 1168.
     os.rename(os.path.join(store, "docs", "a"), os.path.join(tmp, "stray.map"))
     text, _ = copy(["stray.map", "x2"], tmp, 8)
@@ -286,5 +296,45 @@ def test_safety(tmp):
         check(leftovers == [], "no temporary map left: %r" % leftovers)
 
 
+def test_repeated_destinations(tmp):
+    """One command never replaces what it has just written; temporary names are not made."""
+    k = 65536
+    store = create_store(tmp, "st", "-i", str(k))
+    first, second = pattern_data(3 * k + 5, 21), pattern_data(2 * k, 22)
+    write(os.path.join(tmp, "vm1", "disk.img"), first)
+    write(os.path.join(tmp, "vm2", "disk.img"), second)
+    write(os.path.join(tmp, "vm3", "link.img"), second)
+
+    def refused(args, dest, data, source="vm1/disk.img"):
+        text, _ = copy(args, tmp, 10)
+        check(text.endswith('ERROR: Will not overwrite "%s", which this command has just copied '
+                            'from "%s"\n' % (shown(dest), shown(tmp + "/" + source))),
+              repr(text))
+        check(text.count("copy complete") == 1, repr(text))
+        back = os.path.join(tmp, "back.img")
+        copy(["-w", dest, back], tmp)  # a map is restored, a plain file copied
+        check(read(back) == data, "first copy of %r intact" % args)
+
+    refused(["vm1/disk.img", "vm2/disk.img", "st"], store + "/disk.img", first)
+    refused(["-d", "out", "vm1/disk.img", "vm2/disk.img"], tmp + "/out/disk.img", first)
+    refused(["-d", "twice", "vm1/disk.img", "./vm1/../vm1/disk.img"], tmp + "/twice/disk.img", first)
+    copy(["-f", "st/a/disk.img", "vm1/disk.img"], tmp)
+    copy(["-f", "st/b/disk.img", "vm2/disk.img"], tmp)
+    refused(["-d", "maps", "st/a/disk.img", "st/b/disk.img"], tmp + "/maps/disk.img", first,
+            "st/a/disk.img")
+    if not WINE:  # the same file under another name
+        os.symlink("disk.img", os.path.join(tmp, "out", "link.img"))
+        refused(["-d", "out", "vm1/disk.img", "vm3/link.img"], tmp + "/out/link.img", first)
+    # Prune deletes files of the temporary prefix: such a destination is never made.
+    write(os.path.join(tmp, ".zuvo-tmp-x"), b"data")
+    chunks = len(chunk_files(store))
+    for args in (["vm1/disk.img", ".zuvo-tmp-x", "st"], ["-f", "st/.zuvo-tmp-y", "vm1/disk.img"]):
+        text, _ = copy(args, tmp, 12)
+        check(text.startswith("ERROR: Destination name is reserved for temporary files"), repr(text))
+    check(not [f for f in os.listdir(store) if f.startswith(".zuvo-tmp")], "nothing made")
+    check(len(chunk_files(store)) == chunks, "no chunk stored")
+
+
 if __name__ == "__main__":
-    sys.exit(main([test_round_trips, test_duplicate_avoidance, test_command_lines, test_safety]))
+    sys.exit(main([test_round_trips, test_duplicate_avoidance, test_command_lines, test_safety,
+                   test_repeated_destinations]))

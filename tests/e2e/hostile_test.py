@@ -198,18 +198,19 @@ def test_huge_chunk_map_claims(tmp):
         return
     store = create_store(tmp, os.path.join(tmp, "s"), "-i", "4096")
     claim = map_header(33554432 * 4096, 4096)
-    # The size is wrong: not a chunk map, so it copies as the plain file it is.
-    small = claim + bytes(1987 - 64)
-    write(os.path.join(store, "small"), small)
-    rc, out = run(["copy", os.path.join(store, "small"), "small.out"], tmp, limit)
-    check(rc == 0 and read(os.path.join(tmp, "small.out")) == small, repr(out[-200:]))
-    rc, out = run(["info", os.path.join(store, "small")], tmp, limit)
-    check(b"type: file\n" in out, repr(out))
-    # One chunk more than allowed: not a chunk map either.
-    over = map_header(33554433 * 4096, 4096) + bytes(1987 - 64)
-    write(os.path.join(store, "over"), over)
-    rc, out = run(["copy", os.path.join(store, "over"), "over.out"], tmp, limit)
-    check(rc == 0 and read(os.path.join(tmp, "over.out")) == over, repr(out[-200:]))
+    # The size is wrong, or one chunk more than allowed: damaged maps,
+    # refused before anything is loaded or written.
+    for name, body, why in (("small", claim + bytes(1987 - 64), b"bad zuvo file size"),
+                            ("over", map_header(33554433 * 4096, 4096) + bytes(1987 - 64),
+                             b"unsupported too many chunks")):
+        path = os.path.join(store, name)
+        write(path, body)
+        for args in (["copy", path, name + ".out"], ["info", path]):
+            rc, out = run(args, tmp, limit)
+            check(rc == 3 and lines(out)[-2] == b'ERROR: Damaged chunk map "%s": %s'
+                  % (path.encode(), why), "%r: %r" % (args, out[-200:]))
+        check(not os.path.exists(os.path.join(tmp, name + ".out")), "no output")
+        os.remove(path)
     # Regression: a valid map of that size that cannot be loaded in memory
     # was copied as a plain file (its own gigabyte of bytes), reported as a
     # success. It is an out-of-memory error, and nothing is written.
@@ -225,6 +226,37 @@ def test_huge_chunk_map_claims(tmp):
     rc, out = run(["info", sparse], tmp, limit)
     check(rc == 0 and b"  type: zuvo-file\n" in out and
           b"  file-size: %d\n" % (33554432 * 4096) in out, repr(out))
+
+
+def test_damaged_chunk_maps(tmp):
+    # Regression: a chunk map cut short (an interrupted transfer), with its
+    # size field spoiled or a byte appended was restored as its own bytes and
+    # reported as done, and copied into another store as plain data. Every
+    # command refuses it with exit code 3, naming it, and changes nothing.
+    store = create_store(tmp, os.path.join(tmp, "s"), "-i", "4096")
+    other = create_store(tmp, os.path.join(tmp, "o"), "-i", "4096")
+    for name in ("p", "gone"):
+        write(os.path.join(tmp, name), os.urandom(50000))
+        check(run(["copy", name, store], tmp)[0] == 0, "copy %s" % name)
+    os.remove(os.path.join(store, "gone"))  # its chunks are unlisted: prune's to delete
+    good = read(os.path.join(store, "p"))
+    spoiled = good[:8] + struct.pack("<Q", 1 << 30) + good[16:]
+
+    def files():
+        return sorted((d, f) for d, _, fs in os.walk(tmp) for f in fs)
+
+    for name, body in (("cut", good[:1000]), ("magic-cut", good[:5]), ("added", good + b"\0"),
+                       ("spoiled", spoiled)):
+        path = os.path.join(store, name)
+        write(path, body)
+        before = files()
+        for args in (["copy", path, "out"], ["copy", path, other], ["info", path],
+                     ["verify", path], ["prune", store]):
+            rc, out = run(args, tmp)
+            check(rc == 3 and lines(out)[-2] == b'ERROR: Damaged chunk map "%s": bad zuvo file '
+                  b'size' % path.encode(), "%s %r: %r" % (name, args, out))
+            check(files() == before, "%s %r changed nothing" % (name, args))
+        os.remove(path)
 
 
 def test_same_file_as_source_and_destination(tmp):
@@ -291,6 +323,14 @@ def test_pipes_and_devices_as_source(tmp):
         check(rc == 4, repr(out))
     finally:
         os.close(writer)
+    # Regression: a file that reports size 0 and holds data (procfs) was
+    # copied as an empty file and reported as done.
+    for dst in ("out3", store):
+        rc, out = run(["copy", "/proc/self/mounts", dst], tmp)
+        check(rc == 4 and lines(out)[-2] == b'ERROR: Source size cannot be known: it reports 0 '
+              b'bytes but holds data "/proc/self/mounts"', "%s: %r" % (dst, out))
+    check(not os.path.exists(os.path.join(tmp, "out3")), "no output")
+    check(len(os.listdir(store)) == 1, "no chunk map")
 
 
 def test_source_changing_during_copy(tmp):
@@ -363,13 +403,72 @@ def test_two_copies_into_one_destination(tmp):
             check(read(got) in (a, b), "%s holds one whole result" % dest)
 
 
+def files_under(*folders):
+    """Every file below `folders`, by path, with its bytes."""
+    found = {}
+    for folder in folders:
+        for root, _, names in os.walk(folder):
+            for name in names:
+                found[os.path.join(root, name)] = read(os.path.join(root, name))
+    return found
+
+
+def test_paths_name_what_the_system_names(tmp):
+    # Regression: ".." after a link was taken as text, so "current/../data"
+    # backed up ./data, not the file cat reads, and "current/../notes" as a
+    # destination overwrote an unrelated ./notes.
+    store = create_store(tmp, os.path.join(tmp, "s"), "-i", "4096")
+    os.makedirs(os.path.join(tmp, "rel", "v2", "sub"))
+    os.symlink(os.path.join("rel", "v2", "sub"), os.path.join(tmp, "current"))
+    data = os.urandom(30000)
+    write(os.path.join(tmp, "rel", "v2", "data"), data)
+    write(os.path.join(tmp, "data"), b"decoy")
+    write(os.path.join(tmp, "notes"), b"keep")
+    cat = subprocess.run(["cat", "current/../data"], cwd=tmp, capture_output=True).stdout
+    check(cat == data, "cat reads the target's sibling")
+    rc, out = run(["copy", "current/../data", "s/"], tmp)
+    check(rc == 0, "backup: %r" % out)
+    rc, out = run(["copy", "s/data", "current/../notes"], tmp)
+    notes = os.path.join(tmp, "rel", "v2", "notes")
+    check(rc == 0 and os.path.exists(notes) and read(notes) == cat, "restore: %r" % out)
+    check(read(os.path.join(tmp, "notes")) == b"keep", "./notes untouched")
+
+    # Regression: a destination inside a store's metadata folder was taken: a
+    # map beside _info (whose chunks prune then deleted), _info replaced, a
+    # chunk file replaced. Refused now however it is spelt, before anything
+    # is written; "t" has a metadata folder that is a link to "elsewhere".
+    meta = os.path.join(store, ".zuvo")
+    create_store(tmp, os.path.join(tmp, "t"))
+    os.rename(os.path.join(tmp, "t", ".zuvo"), os.path.join(tmp, "elsewhere"))
+    os.symlink(os.path.join(tmp, "elsewhere"), os.path.join(tmp, "t", ".zuvo"))
+    chunk = next(p for p in files_under(meta) if not p.endswith("_info"))
+    os.symlink(meta, os.path.join(tmp, "x"))
+    os.symlink(os.path.dirname(chunk), os.path.join(tmp, "dx"))
+    os.symlink(os.path.join(tmp, "elsewhere"), os.path.join(tmp, "y"))
+    os.link(os.path.join(meta, "_info"), os.path.join(tmp, "hard-info"))
+    before = files_under(meta, os.path.join(tmp, "elsewhere"))
+    chunk_name = os.path.basename(chunk)
+    for args in (["data", "s/.zuvo"], ["-f", "s/.zuvo/_info", "data"], ["data", "x/"],
+                 ["s/data", "dx/" + chunk_name], ["data", "s/./.zuvo/q"],
+                 ["data", "s/sub/../.zuvo/q"], ["data", "s/.ZUVO/q"], ["-d", "x/new", "data"],
+                 ["data", "current/../../../x/_info"], ["data", "y/q"], ["data", "elsewhere/"],
+                 ["s/data", "hard-info"]):
+        rc, out = run(["copy"] + args, tmp)
+        check(rc == 5 and b"ERROR: Destination inside the metadata folder of a store" in out,
+              "%r: %d %r" % (args, rc, out))
+        check(files_under(meta, os.path.join(tmp, "elsewhere")) == before, "%r wrote" % args)
+    check(not os.path.exists(os.path.join(store, ".ZUVO")), "no .ZUVO folder made")
+    rc, out = run(["copy", "s/data", "back"], tmp)
+    check(rc == 0 and read(os.path.join(tmp, "back")) == data, "the store restores: %r" % out)
+
+
 def main():
     global ZUVO
     ZUVO = os.path.abspath(sys.argv[1])
     tests = [test_long_paths, test_odd_names, test_store_path_limit, test_huge_chunk_map_claims,
-             test_same_file_as_source_and_destination, test_destination_folder_inside_store,
+             test_damaged_chunk_maps, test_same_file_as_source_and_destination, test_destination_folder_inside_store,
              test_pipes_and_devices_as_source, test_source_changing_during_copy,
-             test_two_copies_into_one_destination]
+             test_two_copies_into_one_destination, test_paths_name_what_the_system_names]
     return run_tests([(t.__name__, t) for t in tests], sys.argv[2:])
 
 

@@ -69,7 +69,9 @@ def test_verify_and_repair(tmp):
     run(["copy", os.path.join(tmp, "ab"), os.path.join(store, "sub", "ab")], tmp)
     # A nested store is not looked into: its map would not even validate here.
     nested = os.path.join(store, "sub", "inner")
-    run(["create_store", "-i", "4096", nested], tmp)
+    # Made elsewhere and moved in: create_store refuses a folder inside a store.
+    run(["create_store", "-i", "4096", os.path.join(tmp, "elsewhere")], tmp)
+    os.rename(os.path.join(tmp, "elsewhere"), nested)
     run(["copy", os.path.join(tmp, "a"), nested], tmp)
     check(summary(run(["verify", store], tmp)) == (2, 31, 0), "clean store")
     check(summary(run(["verify", os.path.join(store, "sub")], tmp)) == (1, 31, 0), "a folder")
@@ -98,6 +100,9 @@ def test_verify_and_repair(tmp):
     # Copying the data in again does not mend a damaged chunk: the name is taken.
     run(["copy", os.path.join(tmp, "a"), store], tmp)
     check(summary(run(["verify", os.path.join(store, "a")], tmp, 23))[2] == 1, "still damaged")
+    # -r moves files: what it does not understand stops it before any store is opened.
+    out = run(["verify", "-r", store, "--all"], tmp, 4)
+    check(out == 'ERROR: Unknown switch "--all"\n' and os.path.exists(victim), out)
     out = run(["verify", "-r", store], tmp, 23)
     check('  moved aside to "%s.damaged"\n' % shown(victim) in out, out)
     check(not os.path.exists(victim) and os.path.exists(victim + ".damaged"), "moved aside")
@@ -150,7 +155,8 @@ def test_prune(tmp):
     aside = first + ".damaged"
     write(aside, b"moved aside by verify -r")
     nested = os.path.join(store, "x", "inner")
-    run(["create_store", "-i", "8192", nested], tmp)
+    run(["create_store", "-i", "8192", os.path.join(tmp, "elsewhere")], tmp)
+    os.rename(os.path.join(tmp, "elsewhere"), nested)
     run(["copy", os.path.join(tmp, "a"), nested], tmp)
     inner = dictionary(nested)
     os.remove(os.path.join(store, "a"))
@@ -159,6 +165,12 @@ def test_prune(tmp):
     out = run(["prune", "-n", store], tmp)
     check(prune_counts(out) == (1, 12, 7, 2), out)
     check(dictionary(store) == before, "-n deletes nothing")
+    # Prune deletes: a switch it does not know or a second folder stops it.
+    for extra, why in [("--dry-run", "Unknown switch"), ("-x", "Unknown switch"),
+                       ("T", "Unexpected argument")]:
+        out = run(["prune", store, extra], tmp, 4)
+        check(out == 'ERROR: %s "%s"\n' % (why, extra), out)
+    check(dictionary(store) == before, "a refused prune deletes nothing")
 
     # Doubtful maps stop the prune before anything is deleted.
     ab = read(os.path.join(store, "x", "ab"))

@@ -136,11 +136,117 @@ def test_root_adds_to_a_users_store(tmp):
     check(rc == 0 and read(back) == read(src), "the owner's copy out: %r" % out)
 
 
+def test_replaced_map_keeps_access(tmp):
+    """A chunk map copied in again keeps its mode, owner and group."""
+    src = source(tmp)
+    store = folder(os.path.join(tmp, "team"), 0o770, ALICE, TEAM)
+    rc, out = run(["create_store", store], tmp, ALICE, [TEAM])
+    check(rc == 0, "create_store: %r" % out)
+    mapped = os.path.join(store, "src.bin")
+    # Replaced by a member of its group, then by root.
+    for user, owner in ((ALICE, ALICE), (0, BOB)):
+        rc, out = run(["copy", src, store], tmp, ALICE, [TEAM])
+        check(rc == 0, "copy in: %r" % out)
+        os.chown(mapped, owner, TEAM)
+        os.chmod(mapped, 0o640)
+        rc, out = run(["copy", "-w", src, store], tmp, user, [TEAM], umask=0o077)
+        st = os.stat(mapped)
+        check(rc == 0 and (stat.S_IMODE(st.st_mode), st.st_uid, st.st_gid) == (0o640, owner, TEAM),
+              "replaced by %d: %o %d:%d %r" % (user, st.st_mode, st.st_uid, st.st_gid, out))
+
+
+def link(target, path, owner):
+    os.symlink(target, path)
+    os.lchown(path, owner, owner)
+
+
+def test_metadata_found_in_place(tmp):
+    """create_store takes over an empty .zuvo only when it is the user's own."""
+    os.chmod(tmp, 0o711)
+    for owner, code in ((MALLORY, 5), (ALICE, 0)):
+        store = folder(os.path.join(tmp, "s%d" % owner), 0o755, ALICE, ALICE)
+        meta = folder(os.path.join(store, ".zuvo"), 0o755, owner, owner)
+        rc, out = run(["create_store", store], tmp, ALICE)
+        st = os.stat(meta)
+        want = (0o755, MALLORY, []) if code else (0o700, ALICE, ["_info"])
+        check(rc == code and (stat.S_IMODE(st.st_mode), st.st_uid, os.listdir(meta)) == want,
+              ".zuvo of %d: %d %r" % (owner, rc, out))
+
+
+def test_linked_metadata(tmp):
+    """A .zuvo that is a link is judged by what it leads to and is never pruned
+    or repaired: it may lead to the dictionary of another store."""
+    src = source(tmp)
+    home = folder(os.path.join(tmp, "alice"), 0o755, ALICE, ALICE)
+    mine = os.path.join(home, "s")
+    rootstore = os.path.join(tmp, "root")
+    for args, user in ((["create_store", mine], ALICE), (["create_store", rootstore], 0),
+                       (["copy", src, rootstore], 0)):
+        rc, out = run(args, tmp, user)
+        check(rc == 0, "%r: %r" % (args, out))
+    other = folder(os.path.join(home, "other"), 0o755, ALICE, ALICE)
+    link(os.path.join(rootstore, ".zuvo"), os.path.join(other, ".zuvo"), ALICE)
+    # Copies in and out, verify and info go through it.
+    back = os.path.join(tmp, "back.bin")
+    for args in (["copy", src, os.path.join(other, "x.bin")],
+                 ["copy", os.path.join(other, "x.bin"), back], ["verify", other], ["info", other]):
+        rc, out = run(args, tmp)
+        check(rc == 0, "%r through a link: %r" % (args, out))
+    check(read(back) == read(src), "the copy out through a link")
+    # The root cron job pruning users' stores deletes nothing of root's store.
+    before = modes(os.path.join(rootstore, ".zuvo"))
+    refused = ('ERROR: Will not prune or repair through a linked metadata folder "%s"\n'
+               % os.path.join(other, ".zuvo")).encode()
+    for args in (["prune", other], ["verify", "-r", other]):
+        rc, out = run(args, tmp)
+        check(rc == 5 and out.endswith(refused), "%r: %d %r" % (args, rc, out))
+    check(modes(os.path.join(rootstore, ".zuvo")) == before, "the linked dictionary changed")
+
+    # Links in or to folders that others may write.
+    mhome = folder(os.path.join(tmp, "mallory"), 0o755, MALLORY, MALLORY)
+    pub, pub2 = (folder(os.path.join(tmp, n), 0o1777) for n in ("pub", "pub2"))
+    open_folder = folder(os.path.join(tmp, "open"), 0o777)
+    for store in (mhome, open_folder):
+        rc, out = run(["create_store", store], tmp, MALLORY)
+        check(rc == 0, "create_store: %r" % out)
+        os.chmod(os.path.join(store, ".zuvo"), 0o777)  # would take alice's data
+    owned = "Store owned by another user in a folder anyone may write"
+    cases = [
+        # Planted by mallory, leading to alice's own store.
+        (pub, os.path.join(mine, ".zuvo"), MALLORY, "Store link made by another user in a "
+         "folder anyone may write"),
+        # Alice's own link in an open folder to mallory's store.
+        (pub2, os.path.join(mhome, ".zuvo"), ALICE, owned),
+        # Alice's own folder, leading to mallory's store in an open folder.
+        (folder(os.path.join(home, "t"), 0o755, ALICE, ALICE),
+         os.path.join(open_folder, ".zuvo"), ALICE, owned),
+    ]
+    for where, target, owner, text in cases:
+        meta = os.path.join(where, ".zuvo")
+        link(target, meta, owner)
+        before = modes(target)
+        refused = ('ERROR: %s "%s"\n' % (text, meta)).encode()
+        for args in (["copy", src, os.path.join(where, "x.bin")], ["info", where],
+                     ["create_store", os.path.join(where, "new")]):
+            rc, out = run(args, tmp, ALICE)
+            check(rc == 5 and out.endswith(refused), "%r: %d %r" % (args, rc, out))
+        check(sorted(os.listdir(where)) == [".zuvo"] and modes(target) == before,
+              "%s: files were made" % meta)
+    # Root adds to alice's store through her own link in her own folder.
+    u = folder(os.path.join(home, "u"), 0o755, ALICE, ALICE)
+    link(os.path.join(mine, ".zuvo"), os.path.join(u, ".zuvo"), ALICE)
+    rc, out = run(["copy", src, u], tmp)
+    check(rc == 0, "root's copy through alice's link: %r" % out)
+
+
 TESTS = [
     ("store in a folder anyone may write", test_open_folder),
+    ("metadata folder found in place", test_metadata_found_in_place),
+    ("linked metadata folder", test_linked_metadata),
     ("root adds to a user's store", test_root_adds_to_a_users_store),
     ("team store", test_team_store),
     ("default store is private", test_default_store_is_private),
+    ("replaced map keeps its access", test_replaced_map_keeps_access),
 ]
 
 if __name__ == "__main__":
