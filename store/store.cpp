@@ -310,9 +310,10 @@ int store_trusted(ScratchPool* local, const char* meta, const char* folder, bool
   bool link = false;
   // Nothing that could not be looked at is used: without this answer no
   // store here is tried.
-  *out_absent =
-      !meta || query_path_access(meta, true, &found) != 0 || path_is_link(meta, &link) != 0;
+  *out_absent = !meta || query_path_access(meta, true, &found) != 0;
   if (*out_absent) return 0;
+  // Judged by the stricter rule for links when that cannot be told.
+  if (path_is_link(meta, &link) != 0) link = true;
   *out_why = "Store owned by another user in a folder anyone may write \"%s\"";
   if (!link) {
     if (found.owned || !open_to_others(folder)) return 0;
