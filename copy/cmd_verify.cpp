@@ -55,6 +55,7 @@ struct Verify {
   ScratchPool pool;
   bool all = false;
   bool repair = false;
+  uint64_t damaged_maps = 0;  // maps that begin as maps and do not validate
   bool fail_at_once = false;
   StoreRun* runs = nullptr;
   uint64_t problems = 0;
@@ -324,6 +325,7 @@ int verify_store(Verify* v, StoreRun* r) {
       // A map that cannot be read is a problem of the store, not the end of the check.
       console_print("bad chunk map: %s\n", text_or_empty(err));
       v->problems++;
+      if (rc == ERR_UNKNOWN_REVISION) v->damaged_maps++;
       m->needed = true;
       rc = 0;
     } else if (map) {
@@ -450,6 +452,24 @@ int verify_store(Verify* v, StoreRun* r) {
   return 0;
 }
 
+// Repairs move files: a damaged map anywhere stops them all before any
+// file is moved, as it stops a prune.
+int refuse_damaged_maps(Verify* v) {
+  for (StoreRun* r = v->runs; r; r = r->next) {
+    for (MapNode* m = r->maps; m; m = m->next) {
+      ScratchPool local;
+      const char* err = nullptr;
+      bool is_map = false;
+      const int rc = chunk_map_recognize(&is_map, nullptr, nullptr, &local, &err, m->path);
+      if (rc == ERR_UNKNOWN_REVISION) {
+        console_print("ERROR: %s\n", text_or_empty(err));
+        return rc;
+      }
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 int verify_command(int argc, char** argv) {
@@ -468,11 +488,14 @@ int verify_command(int argc, char** argv) {
     return ERR_INVALID_PARAMETER;
   }
   for (int i = 0; i < line.operand_count && rc == 0; i++) rc = add_path(&v, line.operands[i]);
+  if (rc == 0 && v.repair) rc = refuse_damaged_maps(&v);
   for (StoreRun* r = v.runs; r && rc == 0; r = r->next) rc = verify_store(&v, r);
   for (StoreRun* r = v.runs; r; r = r->next) {
     store_lock_release(&r->lock);
     store_release(r->store);
   }
   if (rc) return rc;
+  // A damaged map is the worse news: what it listed cannot be known.
+  if (v.damaged_maps) return ERR_UNKNOWN_REVISION;
   return v.problems ? ERR_CRC : 0;
 }

@@ -256,6 +256,11 @@ def test_damaged_chunk_maps(tmp):
             check(rc == 3 and lines(out)[-2] == b'ERROR: Damaged chunk map "%s": bad zuvo file '
                   b'size' % path.encode(), "%s %r: %r" % (name, args, out))
             check(files() == before, "%s %r changed nothing" % (name, args))
+        for args in (["verify", store], ["verify", "-r", store]):
+            rc, out = run(args, tmp)
+            check(rc == 3 and b'Damaged chunk map "%s"' % path.encode() in out,
+                  "%s %r: %r" % (name, args, out))
+            check(files() == before, "%s %r changed nothing" % (name, args))
         os.remove(path)
 
 
