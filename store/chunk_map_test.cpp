@@ -29,6 +29,19 @@ std::vector<unsigned char> image_of(const ChunkMap* map) {
   return std::vector<unsigned char>(map->image, map->image + map->image_size);
 }
 
+// The image of a fresh map of a plain file of `file_size` bytes, for a store
+// of `chunk_size` chunks.
+std::vector<unsigned char> fresh_image(TestFolder& tmp, uint64_t chunk_size, uint64_t file_size) {
+  ScratchPool pool;
+  StoreInfo* store = make_store(tmp, chunk_size);
+  ChunkMap* map = nullptr;
+  EXPECT_EQ(chunk_map_new(&map, &pool, nullptr, store, file_size, "x"), 0);
+  std::vector<unsigned char> image = map ? image_of(map) : std::vector<unsigned char>{};
+  chunk_map_release(map);
+  store_release(store);
+  return image;
+}
+
 TEST(ChunkMap, FileSizeRule) {
   struct Case {
     uint64_t count;
@@ -96,12 +109,9 @@ TEST(ChunkMap, NewImageHeaderAndRoundTrip) {
 TEST(ChunkMap, OpenRejectsInOrder) {
   TestFolder tmp;
   ScratchPool pool;
-  StoreInfo* store = make_store(tmp, 65536);
+  const std::vector<unsigned char> good = fresh_image(tmp, 65536, 200000);
+  ASSERT_FALSE(good.empty());
   ChunkMap* map = nullptr;
-  ASSERT_EQ(chunk_map_new(&map, &pool, nullptr, store, 200000, "x"), 0);
-  const std::vector<unsigned char> good = image_of(map);
-  chunk_map_release(map);
-  store_release(store);
 
   struct Case {
     const char* what;
@@ -159,12 +169,9 @@ TEST(ChunkMap, OpenRejectsInOrder) {
 TEST(ChunkMap, RecognizeTellsPlainValidAndDamaged) {
   TestFolder tmp;
   ScratchPool pool;
-  StoreInfo* store = make_store(tmp, 4096);
+  const std::vector<unsigned char> good = fresh_image(tmp, 4096, 300000);
+  ASSERT_FALSE(good.empty());
   ChunkMap* map = nullptr;
-  ASSERT_EQ(chunk_map_new(&map, &pool, nullptr, store, 300000, "x"), 0);
-  const std::vector<unsigned char> good = image_of(map);
-  chunk_map_release(map);
-  store_release(store);
 
   std::vector<unsigned char> spoiled = good;
   spoiled[10] ^= 0x40;  // a thousand chunks more
