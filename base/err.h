@@ -41,6 +41,7 @@ enum : int {
   ERR_DIRECT_ACCESS_HANDLE = 130,
   ERR_IS_SUBSTED = 135,
   ERR_DIR_NOT_EMPTY = 145,
+  ERR_STORE_IN_USE = 167,  // the store lock was not granted in time (a lock failure)
   ERR_BUSY = 170,
   ERR_ALREADY_EXISTS = 183,
   ERR_BAD_EXE_FORMAT = 193,
@@ -57,6 +58,10 @@ enum : int {
   ERR_CANCELLED = 1223,
   ERR_RETRY = 1237,
   ERR_UNKNOWN_REVISION = 1305,  // not in the format or unsupported parameters
+  // Numbers only event log calls give, which the program never makes: each
+  // stands for one finding of its own, so its exit code means only that.
+  ERR_PROBLEMS_FOUND = 1500,  // verify found missing or damaged files
+  ERR_SOURCE_CHANGED = 1503,  // the source changed while it was copied
   ERR_CANT_RESOLVE_FILENAME = 1921,
   ERR_WOULD_BLOCK = 10035,  // a socket's "try again"
 };

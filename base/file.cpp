@@ -12,7 +12,7 @@
 
 const FilePlatform FILE_PLATFORM_REAL = {
     os_file_create, os_file_set_info, os_file_rename,
-    os_file_sync,   os_folder_sync,   os_file_system_sync,
+    os_file_sync,   os_folder_sync,   os_file_system_sync, os_file_delete,
 };
 
 namespace {
@@ -83,6 +83,7 @@ FileRequest open_file_request(uint32_t mode) {
 
   r.options = (mode & OPEN_ASYNC) ? 0u : uint32_t{OS_OPTION_SYNCHRONOUS};
   if (mode & OPEN_UNBUFFERED) r.options |= OS_OPTION_NO_BUFFERING;
+  if (mode & OPEN_WRITE_THROUGH) r.options |= OS_OPTION_WRITE_THROUGH;
   if (mode & OPEN_REPARSE_POINT) r.options |= OS_OPTION_OPEN_REPARSE_POINT;
   return r;
 }
@@ -101,6 +102,7 @@ FileRequest create_file_request(uint32_t mode) {
   r.options = OS_OPTION_SYNCHRONOUS | OS_OPTION_NON_DIRECTORY;
   if (mode & OPEN_ASYNC) r.options &= ~OS_OPTION_SYNCHRONOUS;
   if (mode & OPEN_UNBUFFERED) r.options |= OS_OPTION_NO_BUFFERING;
+  if (mode & OPEN_WRITE_THROUGH) r.options |= OS_OPTION_WRITE_THROUGH;
   if (mode & OPEN_REPARSE_POINT) r.options |= OS_OPTION_OPEN_REPARSE_POINT;
   if (mode & OPEN_UNSEEN_NAME) r.options |= OS_OPTION_UNSEEN_NAME;
   return r;
@@ -218,6 +220,14 @@ int delete_file(const char* path) {
   }
   close_handle(h);
   return rc;
+}
+
+int delete_name(const char* path) {
+  ScratchPool local;
+  NativeName name;
+  const int rc = checked_native_name(&local, path, &name);
+  if (rc != 0) return rc;
+  return g_platform->remove(&name.name);
 }
 
 int query_path_kind(const char* path, bool* out_is_folder) {
@@ -342,6 +352,40 @@ int set_file_info(OsHandle handle, uint32_t info_class, const void* buffer, uint
 int sync_file_system(OsHandle handle) {
   if (handle == 0 || handle == OS_NO_HANDLE) return ERR_INVALID_HANDLE;
   return g_platform->file_system_sync(handle);
+}
+
+int sync_file_system_at(const char* path) {
+  OsHandle h = OS_NO_HANDLE;
+  int rc = open_file(&h, path, OPEN_READ | OPEN_WRITE | OPEN_SHARE_ALL);
+  if (rc == ERR_ACCESS_DENIED) rc = open_file(&h, path, OPEN_READ);
+  if (rc != 0) return rc;
+  rc = sync_file_system(h);
+  close_handle(h);
+  return rc;
+}
+
+bool file_system_syncs_files(OsHandle handle) {
+  bool yes = false;
+  if (handle == 0 || handle == OS_NO_HANDLE) return false;
+  return os_file_system_syncs_files(handle, &yes) == 0 && yes;
+}
+
+int query_file_volume(OsHandle handle, uint64_t* out_volume) {
+  *out_volume = 0;
+  OsFileIdInfo id{};
+  int rc = query_file_info(handle, OS_FILE_ID_INFO, &id, sizeof id, nullptr);
+  if (rc == 0) {
+    *out_volume = id.volume_serial;
+    return 0;
+  }
+  // Systems older than the file id class still name the volume.
+  alignas(8) unsigned char buffer[sizeof(OsVolumeInfo) + 64] = {};
+  rc = query_volume_info(handle, OS_VOLUME_VOLUME_INFO, buffer, sizeof buffer, nullptr);
+  if (rc != 0) return rc;
+  OsVolumeInfo volume;
+  std::memcpy(&volume, buffer, sizeof volume);
+  *out_volume = volume.serial;
+  return 0;
 }
 
 int sync_file(OsHandle handle) {

@@ -28,6 +28,7 @@ enum : uint32_t {
   OPEN_REPARSE_POINT = 0x1000,     // a link itself rather than its target
   OPEN_APPEND = 0x2000,            // append-only data access
   OPEN_UNSEEN_NAME = 0x4000,       // create: a fresh name no other program knows
+  OPEN_WRITE_THROUGH = 0x8000,     // writes reach stable storage on return (OS_OPTION_WRITE_THROUGH)
 };
 
 // The native values of one create call.
@@ -73,6 +74,11 @@ FileRequest create_file_request(uint32_t mode);
 // Deletes a file or an empty folder (a link itself, not its target); clears a
 // read-only attribute that stands in the way.
 [[nodiscard]] int delete_file(const char* path);
+// Deletes what `path` names as delete_file does, in one platform call that
+// opens nothing (POSIX: one unlink, the deletion's cheapest form), so the
+// object deleted is whatever has the name at that moment: for a name nobody
+// else can replace meanwhile. Returns 0 or the platform's error. Thread-safe.
+[[nodiscard]] int delete_name(const char* path);
 // 0 when `path` can be opened; *out_is_folder (optional) then tells whether it
 // is a folder. 14 for a null path, 123 for an empty one.
 [[nodiscard]] int query_path_kind(const char* path, bool* out_is_folder);
@@ -95,6 +101,18 @@ FileRequest create_file_request(uint32_t mode);
 // open on `handle` (where the platform can, else that file). Returns 0 or an
 // error number.
 [[nodiscard]] int sync_file_system(OsHandle handle);
+
+// Opens the file at `path` (for writing where it may, since Windows flushes
+// only handles that can write, else for reading) and calls sync_file_system
+// on it. Returns 0 or the error of the open or of the flush.
+[[nodiscard]] int sync_file_system_at(const char* path);
+// Whether sync_file_system covers a file written through (OPEN_WRITE_THROUGH)
+// on the file system that holds `handle`; false where each such file needs
+// sync_file of its own (file systems served from elsewhere), and when unknown.
+[[nodiscard]] bool file_system_syncs_files(OsHandle handle);
+// Stores the serial number of the volume (file system) that holds the file
+// open on `handle`; 0 on failure. Returns 0 or an error number.
+[[nodiscard]] int query_file_volume(OsHandle handle, uint64_t* out_volume);
 
 // Closes a handle; nothing happens for 0 or -1, and standard console handles
 // stay open. Returns 0 or the error the system reported on closing (a write
@@ -171,6 +189,7 @@ struct FilePlatform {
   int (*file_sync)(OsHandle handle);
   int (*folder_sync)(const OsNativeName* name);
   int (*file_system_sync)(OsHandle handle);
+  int (*remove)(const OsNativeName* name);
 };
 // The real platform's calls.
 extern const FilePlatform FILE_PLATFORM_REAL;

@@ -2,7 +2,8 @@
 # Measures `zuvo copy` and `zuvo verify` on generated data and, in the same
 # run and on the same file system, the limit that bounds each case: openssl's
 # SHA-512 on two cores,
-# dd with O_DIRECT, cp, and zlib level 9 on one core. Every figure is the median
+# dd with O_DIRECT, cp, and for a compressing store the raw store's ingest.
+# Every figure is the median
 # of several rounds; each round takes every case and every limit in turn, so
 # that all of them see the same load on a shared machine.
 # usage: bench/copy.sh [SIZE_MB] [RUNS]   (defaults 1024 and 5)
@@ -64,21 +65,6 @@ ossl() {  # openssl reports thousands of bytes per second ("123456.78k")
   openssl speed -evp sha512 -bytes 262144 -seconds 3 "$@" 2>/dev/null |
     awk '/^sha512/ { v = $NF; sub(/k$/, "", v); printf "%.1f\n", v * 1000 / 1000000 }'
 }
-# One core deflating the data in chunks as a compressing store does (level 9,
-# raw deflate); only the compression is timed.
-zlib9() {
-  python3 - "$1" <<'PY'
-import sys, time, zlib
-k = 262144; busy = 0.0; n = 0
-with open(sys.argv[1], "rb") as f:
-    while piece := f.read(k):
-        start = time.perf_counter()
-        c = zlib.compressobj(9, zlib.DEFLATED, -15, 9)
-        c.compress(piece); c.flush()
-        busy += time.perf_counter() - start; n += len(piece)
-print(f"{n / 1e6 / busy:.1f}")
-PY
-}
 
 for data in random mixed; do
   dir=$work/$data
@@ -111,7 +97,6 @@ for data in random mixed; do
     timed "$data:cp-sync" bash -c 'cp "$1" "$2" && sync' _ data.bin "cs$r"
     "$zuvo" create_store -z "z$r" >/dev/null
     timed "$data:ingest-z" "$zuvo" copy data.bin "z$r"
-    add "$data:zlib9" "$(zlib9 data.bin)"
     add "$data:hash2" "$(ossl -multi 2)"
   done
   # The big plain files make room for the next data set; the stores stay.
@@ -127,7 +112,7 @@ printf '%-22s %9s %9s  %-25s %6s %7s\n' case MB/s limit "limit is" ratio target
 for data in random mixed; do
   declare -A lim=(
     [hash2]=$(med "$data:hash2") [dwrite]=$(med "$data:dwrite") [dread]=$(med "$data:dread") [drw]=$(med "$data:drw")
-    [cp]=$(med "$data:cp") [cpsync]=$(med "$data:cp-sync") [zlib2]=$(awk -v z="$(med "$data:zlib9")" 'BEGIN {printf "%.1f", 2 * z}'))
+    [cp]=$(med "$data:cp") [cpsync]=$(med "$data:cp-sync") [ingest]=$(med "$data:ingest"))
   while read -r name target limit what; do
     r=$(med "$data:$name")
     printf '%-22s %9s %9s  %-25s %6.2f %7s\n' "$data:$name" "$r" "$limit" "$what" \
@@ -141,10 +126,10 @@ verify 0.8 $(min hash2 dread) min(sha512x2,O_DIRECT-rd)
 store-to-store 0.7 $(min hash2 drw) min(sha512x2,O_DIRECT-rd+wr)
 plain 0.8 ${lim[cp]} cp
 plain 0.8 ${lim[cpsync]} cp+sync
-ingest-z 0.9 ${lim[zlib2]} 2x(zlib-9,1-core)
+ingest-z 0.8 ${lim[ingest]} raw-store-ingest
 EOF
   echo "  limits: sha512x2 ${lim[hash2]}, O_DIRECT write ${lim[dwrite]}, O_DIRECT read ${lim[dread]}, both at once ${lim[drw]}," \
-    "cp ${lim[cp]}, cp+sync ${lim[cpsync]}, zlib-9 1 core $(med "$data:zlib9") MB/s;" \
+    "cp ${lim[cp]}, cp+sync ${lim[cpsync]} MB/s;" \
     "ingest CPU/wall $(med "$data:ingest:cpu")"
 done
 echo "peak resident memory of a copy: $((peak_kb / 1024)) MiB"

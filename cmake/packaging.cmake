@@ -1,7 +1,9 @@
 # Installation and packages. `cmake --install` puts the executable in bin and,
 # outside Windows, the manual page zuvo(1) in share/man/man1, gzipped as
-# Debian expects. CPack makes a Debian package from a Linux build and a zip
-# from the Windows cross build (scripts/package.sh runs both).
+# Debian expects, the examples in share/doc/zuvo/examples and the bash
+# completion in share/bash-completion/completions. CPack makes a Debian
+# package from a Linux build and a zip from the Windows cross build
+# (scripts/package.sh runs both).
 include(GNUInstallDirs)
 
 # cpack and `cmake --install` take what is built; scripts/package.sh builds
@@ -29,6 +31,24 @@ else()
   else()
     install(FILES ${_man} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
+  # Units and a cron file for unattended runs, for users to copy and edit.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/doc/examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+  # Bash completion, where bash-completion loads it on demand: its own
+  # completionsdir when pkg-config knows it, taken relative to its prefix so
+  # that --prefix and the package still put the file under theirs.
+  set(_completions ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_get_variable(_bc_dir bash-completion completionsdir)
+    pkg_get_variable(_bc_prefix bash-completion prefix)
+    string(LENGTH "${_bc_prefix}/" _bc_length)
+    string(FIND "${_bc_dir}" "${_bc_prefix}/" _bc_at)
+    if(_bc_prefix AND _bc_at EQUAL 0)
+      string(SUBSTRING "${_bc_dir}" ${_bc_length} -1 _completions)
+    endif()
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/scripts/completion/zuvo.bash DESTINATION ${_completions}
+          RENAME zuvo)
 endif()
 
 set(CPACK_PACKAGE_NAME zuvo)
@@ -53,7 +73,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The zuvo authors")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # dpkg-shlibdeps works out the runtime packages (zlib1g, libc6, libstdc++6,
+  # dpkg-shlibdeps works out the runtime packages (libdeflate0, libc6, libstdc++6,
   # libgcc-s1) and their least versions from the executable itself.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()

@@ -4,16 +4,19 @@
 // copy speed (verify.h). Every problem gets a line naming the chunk file and
 // the maps that list it; with -r a damaged chunk file is moved aside, so that
 // copying the original data in again writes the chunk anew. Nothing is deleted.
+// A summary line for scripts ends every run whose command line was accepted.
 #include <cstring>
 
 #include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
+#include "base/runtime.h"
 #include "base/signal.h"
 #include "base/text.h"
 #include "copy/commands.h"
 #include "copy/progress.h"
 #include "copy/verify.h"
+#include "frame/command.h"
 #include "frame/console_msg.h"
 #include "frame/switches.h"
 #include "store/chunk_file.h"
@@ -56,9 +59,16 @@ struct Verify {
   bool all = false;
   bool repair = false;
   uint64_t damaged_maps = 0;  // maps that begin as maps and do not validate
-  bool fail_at_once = false;
+  uint64_t wait_ms = 0;       // for each store's lock
+  bool quiet = false;         // no progress line
   StoreRun* runs = nullptr;
   uint64_t problems = 0;
+  // For the summary line, over the stores checked.
+  uint64_t stores = 0;
+  uint64_t maps = 0;
+  uint64_t chunks = 0;
+  uint64_t chunk_bytes = 0;  // chunks times their store's chunk size
+  uint64_t moved = 0;        // damaged chunk files moved aside
 };
 
 // The run of `store` (a reference the run takes over), made and locked on
@@ -91,7 +101,7 @@ int run_for(Verify* v, StoreInfo* store, StoreRun** out_run) {
   }
   // Shared with copies into the store, taken before any map is read: a
   // prune must not delete maps or chunks while they are checked.
-  return store_lock_for_command(&r->lock, store, STORE_LOCK_READER, v->fail_at_once);
+  return store_lock_for_command(&r->lock, store, STORE_LOCK_READER, v->wait_ms);
 }
 
 int add_map(Verify* v, StoreRun* r, const char* path) {
@@ -351,7 +361,7 @@ int verify_store(Verify* v, StoreRun* r) {
   ProgressLine line{};
   if (rc == 0) {
     rc = verify_chunks(&pool, &err, store, &chunks, status, signal_get(SIGNAL_INTERRUPT),
-                       progress_update, &line);
+                       v->quiet ? nullptr : progress_update, &line);
   }
   if (line.last_length) console_print("\n");
   if (rc) {
@@ -419,6 +429,7 @@ int verify_store(Verify* v, StoreRun* r) {
     if (verify_status_damaged(s)) {
       damaged = true;
       if (again.aside) {
+        v->moved++;
         console_print("  moved aside to \"%s\"\n", again.aside);
       } else if (again.move_error) {
         console_print("  ERROR: unable to move it aside (error %d)\n", again.move_error);
@@ -430,6 +441,10 @@ int verify_store(Verify* v, StoreRun* r) {
 
   const char* store_folder = path_full(&pool, store->path, "..");
   const uint64_t count = chunks.count;
+  v->stores++;
+  v->maps += maps;
+  v->chunks += count;
+  v->chunk_bytes += count * store->chunk_size;
   console_print("store \"%s\": %I64u chunk map%s, %I64u chunk%s, %s checked, %I64u problem%s\n",
                 text_or_empty(store_folder), maps, plural(maps), count, plural(count),
                 text_or_empty(format_size(&pool, count * store->chunk_size)),
@@ -470,32 +485,54 @@ int refuse_damaged_maps(Verify* v) {
   return 0;
 }
 
-}  // namespace
-
-int verify_command(int argc, char** argv) {
-  Verify v;
-  // -r moves files: with it, a mistyped switch stops the command before any
-  // store is opened.
-  Switch switches[] = {{'a', 0}, {'b', 0}, {'r', SWITCH_STRICT}};
-  SwitchLine line = switch_line(switches, SWITCHES_ANY_OPERANDS, 0);
-  int rc = switches_read(&v.pool, &line, argc, argv);
-  if (rc) return rc;
-  v.all = switch_given(&line, 'a');
-  v.fail_at_once = switch_given(&line, 'b');
-  v.repair = switch_given(&line, 'r');
-  if (line.operand_count == 0) {
-    console_print("ERROR: Must specify a chunk map, folder or store folder.\n");
-    return ERR_INVALID_PARAMETER;
-  }
-  for (int i = 0; i < line.operand_count && rc == 0; i++) rc = add_path(&v, line.operands[i]);
-  if (rc == 0 && v.repair) rc = refuse_damaged_maps(&v);
-  for (StoreRun* r = v.runs; r && rc == 0; r = r->next) rc = verify_store(&v, r);
-  for (StoreRun* r = v.runs; r; r = r->next) {
+// Checks what the paths name, store by store.
+int verify_paths(Verify* v, char** paths, int count) {
+  int rc = 0;
+  for (int i = 0; i < count && rc == 0; i++) rc = add_path(v, paths[i]);
+  if (rc == 0 && v->repair) rc = refuse_damaged_maps(v);
+  for (StoreRun* r = v->runs; r && rc == 0; r = r->next) rc = verify_store(v, r);
+  for (StoreRun* r = v->runs; r; r = r->next) {
     store_lock_release(&r->lock);
     store_release(r->store);
   }
   if (rc) return rc;
   // A damaged map is the worse news: what it listed cannot be known.
-  if (v.damaged_maps) return ERR_UNKNOWN_REVISION;
-  return v.problems ? ERR_CRC : 0;
+  if (v->damaged_maps) return ERR_UNKNOWN_REVISION;
+  return v->problems ? ERR_PROBLEMS_FOUND : 0;
+}
+
+}  // namespace
+
+int verify_command(int argc, char** argv) {
+  const uint64_t start = tick_ms();
+  Verify v;
+  // -r moves files: with it, a mistyped switch stops the command before any
+  // store is opened.
+  Switch switches[] = {
+      {'a', 0},
+      {'b', 0},
+      {'r', SWITCH_STRICT},
+      {'q', 0},
+      {'t', SWITCH_VALUE | SWITCH_VALUE_REQUIRED},
+  };
+  SwitchLine line = switch_line(switches, SWITCHES_ANY_OPERANDS, 0);
+  int rc = switches_read(&v.pool, &line, argc, argv);
+  if (rc) return rc;
+  rc = store_lock_wait_of_switches(&line, &v.wait_ms);
+  if (rc) return rc;
+  v.all = switch_given(&line, 'a');
+  v.quiet = switch_given(&line, 'q');
+  v.repair = switch_given(&line, 'r');
+  if (line.operand_count == 0) {
+    console_print("ERROR: Must specify a chunk map, folder or store folder.\n");
+    return ERR_INVALID_PARAMETER;
+  }
+  rc = verify_paths(&v, line.operands, line.operand_count);
+  const uint64_t ms = tick_ms() - start;
+  console_print(
+      "summary: verify exit=%d stores=%I64u maps=%I64u chunks=%I64u bytes=%I64u "
+      "problems=%I64u moved=%I64u seconds=%I64u.%03u\n",
+      exit_code_for_error(rc), v.stores, v.maps, v.chunks, v.chunk_bytes, v.problems, v.moved,
+      ms / 1000, ms % 1000);
+  return rc;
 }

@@ -308,6 +308,21 @@ void run_loop(CopyJob* job, Signal* cancel, CopyProgress progress, void* context
       });
 }
 
+// Flushes each file system other than the map's that chunk files went to (a
+// linked metadata folder, a mounted dictionary folder), once: the map must
+// never name a chunk that a power loss can take.
+int sync_chunk_volumes(Driver* d) {
+  CopyJob* job = d->job;
+  uint64_t map_volume = 0;
+  (void)query_file_volume(job->dest.handle, &map_volume);
+  for (const CopyVolume* v = job->volumes; v; v = v->next) {
+    if (map_volume != 0 && v->serial == map_volume) continue;
+    const int rc = sync_file_system_at(v->path);
+    if (rc) return driver_fail(d, rc, "Unable to flush chunk file \"%s\"", v->path);
+  }
+  return 0;
+}
+
 // Writes the chunk map image to its temporary file, makes the chunks and the
 // image durable, then puts the image in the destination's place in one step.
 int finish_map(Driver* d) {
@@ -318,7 +333,10 @@ int finish_map(Driver* d) {
   if (rc == 0) rc = write_file(job->dest.handle, map->image, map->image_size, &written);
   if (rc == 0 && written != map->image_size) rc = ERR_DISK_FULL;
   if (rc) return driver_fail(d, rc, "Write failed to dest file");
-  // One flush of the file system covers every chunk file written and the image.
+  rc = sync_chunk_volumes(d);
+  if (rc) return rc;
+  // One flush of the map's file system covers the image and every chunk file
+  // written there.
   rc = sync_file_system(job->dest.handle);
   if (rc) return driver_fail(d, rc, "Unable to flush dest file \"%s\"", d->dest_path);
   close_handle(job->dest.handle);
@@ -377,7 +395,7 @@ int run_copy(Driver* d, Signal* cancel, CopyProgress progress, void* context) {
     return job->error;
   }
   if (job->source.handle != OS_NO_HANDLE && !source_unchanged(d)) {
-    return driver_fail(d, ERR_FILE_INVALID, "Source file changed during the copy \"%s\"",
+    return driver_fail(d, ERR_SOURCE_CHANGED, "Source file changed during the copy \"%s\"",
                        d->source_path);
   }
   return job->dest.map ? finish_map(d) : finish_plain(d);
@@ -411,6 +429,14 @@ bool copy_set_unbuffered_for_test(bool unbuffered) {
 int copy_file(ScratchPool* pool, const char** out_err, Signal* cancel, uint32_t options,
               const char* source_path, const char* dest_path, CopyProgress progress,
               void* progress_context) {
+  return copy_file_counted(pool, out_err, cancel, options, source_path, dest_path, progress,
+                           progress_context, nullptr);
+}
+
+int copy_file_counted(ScratchPool* pool, const char** out_err, Signal* cancel, uint32_t options,
+                      const char* source_path, const char* dest_path, CopyProgress progress,
+                      void* progress_context, CopyCounts* out_counts) {
+  if (out_counts) *out_counts = CopyCounts{};
   if (out_err) *out_err = nullptr;
   auto* job = new (std::nothrow) CopyJob();
   if (!job) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory for the copy");
@@ -428,6 +454,13 @@ int copy_file(ScratchPool* pool, const char** out_err, Signal* cancel, uint32_t 
   Driver d{job, source_path, dest_path};
   const int rc = run_copy(&d, cancel, progress, progress_context);
   if (rc && out_err) *out_err = pool_copy_text(pool, d.text ? d.text : "");
+  // Every chunk is K bytes but the file's last, and a chunk's bytes are
+  // written whole or not at all: the counts of chunks follow from the bytes.
+  const uint64_t k = job->chunk_size;
+  if (out_counts && k) {
+    *out_counts = CopyCounts{job->done, job->sr, job->dr, job->dw, (job->done + k - 1) / k,
+                             (job->dw + k - 1) / k};
+  }
   clean_up(&d);
   delete job;
   return rc;

@@ -54,13 +54,23 @@ struct CopyWorkItem {
   uint64_t length;       // the chunk's bytes in the plain file
   ChunkFile source_chunk;
   ChunkFile dest_chunk;
+  bool volume_noted;      // the job knows `noted_volume`, the last volume this item stored to
+  uint64_t noted_volume;
+};
+
+// A file system that the job stored chunk files to, and one chunk file on it
+// (something to open there when it is flushed).
+struct CopyVolume {
+  CopyVolume* next;
+  uint64_t serial;  // 0: unknown
+  char* path;       // in the job's pool
 };
 
 struct CopyJob {
   uint32_t options;
   uint64_t chunk_size;     // K
   uint64_t total;          // bytes of the plain file to copy
-  RecursiveLock lock;      // guards done, sr, dr, dw, error, error_text, free_list
+  RecursiveLock lock;      // guards done, sr, dr, dw, error, error_text, free_list, volumes
   uint64_t done;           // bytes of finished chunks (written, skipped or failed)
   uint64_t sr;             // bytes read from the source
   uint64_t dr;             // bytes of the destination read to compare
@@ -71,6 +81,7 @@ struct CopyJob {
   std::atomic<int32_t> in_flight;
   Signal item_free;        // set whenever an item returns to the free list
   CopyWorkItem* free_list;
+  CopyVolume* volumes;     // distinct volumes of the chunk files stored
   CopyEndpoint source;
   CopyEndpoint dest;
   CopyWorkItem items[COPY_WORK_ITEMS];
@@ -85,6 +96,24 @@ struct CopyJob {
 [[nodiscard]] int copy_file(ScratchPool* pool, const char** out_err, Signal* cancel,
                             uint32_t options, const char* source_path, const char* dest_path,
                             CopyProgress progress, void* progress_context);
+
+// What one copy did, for the command's summary: the job's counters once all
+// its chunks were back, as far as it got (a failed copy included).
+struct CopyCounts {
+  uint64_t done;        // bytes of the chunks finished (written, skipped or failed)
+  uint64_t sr;          // bytes read from the source
+  uint64_t dr;          // bytes of the destination read to compare
+  uint64_t dw;          // bytes written
+  uint64_t chunks;      // chunks finished
+  uint64_t chunks_new;  // chunks the destination lacked and got written
+};
+
+// copy_file that also fills *out_counts (all zero when the copy stopped
+// before its first chunk).
+[[nodiscard]] int copy_file_counted(ScratchPool* pool, const char** out_err, Signal* cancel,
+                                    uint32_t options, const char* source_path,
+                                    const char* dest_path, CopyProgress progress,
+                                    void* progress_context, CopyCounts* out_counts);
 
 // FOR TESTS ONLY: makes the pipeline open plain destinations buffered (false)
 // or unbuffered (true); returns the previous setting.

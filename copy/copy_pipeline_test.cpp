@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/err.h"
 #include "base/file.h"
 #include "base/runtime.h"
 #include "base/test_folder.h"
@@ -298,6 +299,49 @@ TEST(CopyPipeline, CancelledBeforeTheFirstChunk) {
   EXPECT_STREQ(text, "cancelled");
   EXPECT_EQ(read_all(s.map), s.old_map);
   expect_store_sound(s.store, CopyScene::K);
+}
+
+// Grows the source by a byte at its first read, as a writer would.
+std::string g_growing;
+std::atomic<bool> g_grown{false};
+int growing_transfer(OsHandle handle, bool write, bool asynchronous, void* buffer, uint32_t size,
+                     const uint64_t* offset, uint32_t* out_count) {
+  if (!write && !g_grown.exchange(true)) std::ofstream(g_growing, std::ios::app) << 'x';
+  return TRANSFER_PLATFORM_REAL.native_transfer(handle, write, asynchronous, buffer, size, offset,
+                                                out_count);
+}
+
+// A source written to during the copy fails with a number of its own (its
+// own exit code), keeps the old map, and still counts what was done: every
+// chunk read and stored, the short last one included.
+TEST(CopyPipeline, SourceChangedDuringTheCopyIsToldApartAndCounted) {
+  CopyScene s;
+  g_growing = s.source;
+  g_grown = false;
+  TransferPlatform t = TRANSFER_PLATFORM_REAL;
+  t.native_transfer = growing_transfer;
+  ScratchPool pool;
+  CopyCounts counts{};
+  {
+    Faults f(t);
+    EXPECT_EQ(copy_file_counted(&pool, nullptr, nullptr, COPY_DEFAULT_OPTIONS, s.source.c_str(),
+                                s.map.c_str(), nullptr, nullptr, &counts),
+              ERR_SOURCE_CHANGED);
+  }
+  EXPECT_EQ(read_all(s.map), s.old_map);
+  EXPECT_EQ(counts.done, s.data.size());
+  EXPECT_EQ(counts.sr, s.data.size());
+  EXPECT_EQ(counts.dw, s.data.size());
+  EXPECT_EQ(counts.chunks, 21u);
+  EXPECT_EQ(counts.chunks_new, 21u);
+  // The same data again finds every chunk stored.
+  write_all(s.source, s.data);
+  ASSERT_EQ(copy_file_counted(&pool, nullptr, nullptr, COPY_DEFAULT_OPTIONS, s.source.c_str(),
+                              s.map.c_str(), nullptr, nullptr, &counts),
+            0);
+  EXPECT_EQ(counts.dw, 0u);
+  EXPECT_EQ(counts.chunks, 21u);
+  EXPECT_EQ(counts.chunks_new, 0u);
 }
 
 TEST(CopyPipeline, BufferedAndUnbufferedDestinationsAgree) {

@@ -94,6 +94,33 @@ int write_plain(CopyWorkItem* item, uint8_t* kind) {
   return rc;
 }
 
+// Adds the volume of the chunk just stored to the job's list, so that the
+// map is published only after that file system was flushed. The item
+// remembers the last one, so that the lock is taken only when it changes.
+int note_volume(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
+  const uint64_t serial = item->dest_chunk.volume;
+  if (item->volume_noted && item->noted_volume == serial) return 0;
+  CopyJob* job = item->job;
+  int rc = 0;
+  rlock_acquire(&job->lock);
+  CopyVolume* v = job->volumes;
+  while (v && v->serial != serial) v = v->next;
+  if (!v) {
+    v = static_cast<CopyVolume*>(allocate(&job->pool, sizeof *v));
+    char* path = pool_copy_text(&job->pool, item->dest_chunk.path);
+    if (v && path) {
+      *v = CopyVolume{job->volumes, serial, path};
+      job->volumes = v;
+    } else {
+      rc = err_set(pool, &r->text, ERR_OUTOFMEMORY, "Out of memory for the copy");
+    }
+  }
+  rlock_release(&job->lock);
+  item->volume_noted = rc == 0;
+  item->noted_volume = serial;
+  return rc;
+}
+
 void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
   CopyJob* job = item->job;
   const uint64_t k = job->chunk_size;
@@ -153,7 +180,10 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
                                 item->data);
     if (r->error) return;
     // A writer that lost the race at publication stored nothing.
-    if (item->dest_chunk.created) r->dw = n;
+    if (item->dest_chunk.created) {
+      r->dw = n;
+      r->error = note_volume(item, pool, r);
+    }
     return;
   }
   const int rc = write_plain(item, &dest_kind);

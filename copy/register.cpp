@@ -26,6 +26,8 @@ void copy_register_commands() {
                    "  -f <destination file>  Destination file.\n"
                    "  -n  Do not overwrite files.\n"
                    "  -p  Copy between different sized devices.\n"
+                   "  -q  Quiet: no progress line.\n"
+                   "  -t <seconds>  Wait at most this long for the destination store.\n"
                    "  -w  Do not avoid writing duplicate data.\n");
   register_command(&g_verify_entry, nullptr, "verify", verify_command,
                    "Check that a hash store holds what its zuvo files list.\n",
@@ -33,6 +35,8 @@ void copy_register_commands() {
                    "[...]\nswitches:\n"
                    "  -a  Check every file in the chunk dictionary of a store folder.\n"
                    "  -b  Fail at once when the store is in use.\n"
-                   "  -r  Move damaged chunk files aside.\n");
+                   "  -q  Quiet: no progress line.\n"
+                   "  -r  Move damaged chunk files aside.\n"
+                   "  -t <seconds>  Wait at most this long for the store.\n");
   std::atexit(unregister_copy);
 }

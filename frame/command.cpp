@@ -192,6 +192,10 @@ int exit_code_for_error(int result) {
       {22, {ERR_RETRY, ERR_WOULD_BLOCK}, 2},
       {23, {ERR_CRC}, 1},
       {24, {ERR_NOT_SAME_DEVICE}, 1},
+      // Findings a script acts on, each from a number nothing else gives.
+      {25, {ERR_STORE_IN_USE}, 1},
+      {26, {ERR_SOURCE_CHANGED}, 1},
+      {27, {ERR_PROBLEMS_FOUND}, 1},
   };
   const uint32_t pattern = static_cast<uint32_t>(result);
   for (const Row& row : ROWS) {

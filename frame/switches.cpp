@@ -68,6 +68,12 @@ int switches_read(ScratchPool* pool, SwitchLine* line, int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     const char* arg = argv[i];
     const ArgKind kind = kinds[i];
+    const Switch* s =
+        kind == ARG_NO_VALUE ? find_switch(line, char_to_lower_ascii(arg[1])) : nullptr;
+    if (s && (strict || (s->flags & SWITCH_VALUE_REQUIRED))) {
+      console_print("ERROR: Switch \"%s\" needs a value\n", arg);
+      return ERR_INVALID_PARAMETER;
+    }
     if (!strict) {
       if (kind == ARG_UNKNOWN) warn_unknown_switch(arg);
       if (kind == ARG_SURPLUS) warn_unexpected_argument(arg);
@@ -81,10 +87,6 @@ int switches_read(ScratchPool* pool, SwitchLine* line, int argc, char** argv) {
     }
     if (kind == ARG_SURPLUS) {
       console_print("ERROR: Unexpected argument \"%s\"\n", arg);
-      return ERR_INVALID_PARAMETER;
-    }
-    if (kind == ARG_NO_VALUE) {
-      console_print("ERROR: Switch \"%s\" needs a value\n", arg);
       return ERR_INVALID_PARAMETER;
     }
   }

@@ -14,6 +14,9 @@
 // Switch flags.
 constexpr unsigned SWITCH_VALUE = 0x1;   // takes the next argument as its value
 constexpr unsigned SWITCH_STRICT = 0x2;  // when given anywhere, the line is read strictly
+// A value switch that is the last argument is an error on a lenient line too:
+// its value must not be guessed at.
+constexpr unsigned SWITCH_VALUE_REQUIRED = 0x4;
 
 // One switch a command knows, and what the arguments gave for it.
 struct Switch {
@@ -54,7 +57,8 @@ SwitchLine switch_line(Switch (&table)[N], int max_operands, unsigned flags) {
 // switch and surplus operand and returns 0. Strictly (SWITCHES_STRICT, or a
 // SWITCH_STRICT switch given), prints "ERROR: ..." naming the first unknown
 // switch, operand beginning with '-', surplus operand or value switch without
-// a value, and returns ERR_INVALID_PARAMETER. ERR_OUTOFMEMORY when the pool
+// a value, and returns ERR_INVALID_PARAMETER; a SWITCH_VALUE_REQUIRED switch
+// without a value is refused that way on any line. ERR_OUTOFMEMORY when the pool
 // is out of memory, nothing printed.
 [[nodiscard]] int switches_read(ScratchPool* pool, SwitchLine* line, int argc, char** argv);
 

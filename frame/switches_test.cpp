@@ -68,6 +68,13 @@ TEST(Switches, TableDriven) {
       // and one that is the last argument leaves no value.
       {COPY, {"-f", "-b", "-d", "o", "-B", "a", "-d"}, 0, "d=~ f=-b b | a", ""},
       {COPY, {"a", "b", "-F", "x"}, 0, "f=x | a b", ""},
+      // A value that may not be guessed at is required on a lenient line too.
+      {COPY, {"-t", "5", "a"}, 0, "t=5 | a", ""},
+      {COPY,
+       {"-x", "a", "-T"},
+       BAD,
+       "",
+       "WARNING: Ignoring unknown switch \"-x\"\nERROR: Switch \"-T\" needs a value\n"},
       // One operand: the rest draw warnings.
       {CREATE,
        {"/X", "s7", "s8"},
@@ -96,7 +103,10 @@ TEST(Switches, TableDriven) {
       {TIMED, {"s", "-t"}, BAD, "", "ERROR: Switch \"-t\" needs a value\n"},
   };
   for (const Case& c : cases) {
-    Switch copy[] = {{'d', SWITCH_VALUE}, {'f', SWITCH_VALUE}, {'b', 0}};
+    Switch copy[] = {{'d', SWITCH_VALUE},
+                     {'f', SWITCH_VALUE},
+                     {'b', 0},
+                     {'t', SWITCH_VALUE | SWITCH_VALUE_REQUIRED}};
     Switch create[] = {{'i', SWITCH_VALUE}, {'z', 0}};
     Switch prune[] = {{'b', 0}, {'n', 0}};
     Switch verify[] = {{'a', 0}, {'r', SWITCH_STRICT}};

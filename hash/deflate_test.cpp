@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/err.h"
+#include "hash/chunk_hash.h"
 
 namespace {
 
@@ -103,6 +105,70 @@ TEST(ChunkCompress, ManyThreadsAtOnceEachGetTheirOwnResult) {
   }
   for (auto& thread : threads) thread.join();
   for (int t = 0; t < THREADS; t++) EXPECT_EQ(back[t], inputs[t]) << "thread " << t;
+}
+
+// Stores written before the deflate library changed hold zlib's streams (level
+// 9, 32 KiB window): testdata/zlib-chunk-16384.bin is such a chunk file, taken
+// from a store with 16 KiB chunks, holding zeros, text and random bytes. It
+// must inflate to exactly the chunk its name promised.
+TEST(ChunkUncompress, ReadsChunkFilesWrittenByZlib) {
+  std::ifstream in(std::string(ZUVO_SOURCE_DIR) + "/hash/testdata/zlib-chunk-16384.bin", std::ios::binary);
+  const Bytes stream((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(9481u, stream.size());
+  Bytes chunk(16384);
+  size_t produced = 0;
+  ASSERT_EQ(0, chunk_uncompress(stream.data(), stream.size(), chunk.data(), chunk.size(), &produced));
+  ASSERT_EQ(chunk.size(), produced);
+  ChunkHasher* hasher = nullptr;
+  ASSERT_EQ(0, chunk_hasher_new(&hasher));
+  uint8_t hash[CHUNK_HASH_SIZE];
+  chunk_hash(hasher, chunk.data(), chunk.size(), hash);
+  chunk_hasher_destroy(hasher);
+  std::string name;
+  for (uint8_t b : hash) name += "0123456789abcdef"[b >> 4], name += "0123456789abcdef"[b & 15];
+  EXPECT_EQ("a60c0908781a7eb396739e10bff118aca33f83a7cdd58d6f2ce91ee1492c4fa0", name);
+}
+
+// The estimate must let through every chunk that deflates well enough,
+// including random data whose saving lies only in repeats, and stop random
+// and nearly random chunks whatever the chunk size.
+TEST(ChunkCompress, PromisingOnlyWhereTheSavingIsInReach) {
+  const size_t k = 262144;
+  Bytes repeats = random_bytes(k, 21);  // 16 KiB copied 20 KiB further on, twice
+  std::copy(repeats.begin(), repeats.begin() + 16384, repeats.begin() + 20480);
+  std::copy(repeats.begin() + 100000, repeats.begin() + 116384, repeats.begin() + 130000);
+  Bytes sparse = random_bytes(k, 22);  // 6 KiB of zeros among random bytes
+  std::fill(sparse.begin() + 50000, sparse.begin() + 56144, 0);
+  Bytes far = random_bytes(k, 23);  // a copy beyond deflate's reach saves nothing
+  std::copy(far.begin(), far.begin() + 16384, far.begin() + 100000);
+  struct Case {
+    const char* what;
+    Bytes input;
+    bool promising;
+  };
+  const Case cases[] = {
+      {"text", text_bytes(k, 8), true},
+      {"zeros", Bytes(k, 0), true},
+      {"random bytes repeated within reach", repeats, true},
+      {"zeros among random bytes", sparse, true},
+      {"random", random_bytes(k, 24), false},
+      {"random, large chunk", random_bytes(8388608, 25), false},
+      {"random bytes repeated out of reach", far, false},
+      {"smallest chunk, text", text_bytes(4096, 9), false},
+  };
+  for (const Case& c : cases) {
+    const size_t n = c.input.size();
+    const size_t limit = n > MARGIN ? n - MARGIN : 0;
+    EXPECT_EQ(c.promising, chunk_compress_promising(c.input.data(), n, limit)) << c.what;
+    // Where it says yes here the stream really fits; where no, it does not.
+    Bytes out(limit + 1);
+    size_t produced = 0;
+    const bool fits = chunk_compress(c.input.data(), n, out.data(), limit, &produced) == 0;
+    EXPECT_EQ(c.promising, fits) << c.what;
+  }
+  // With room for the input itself anything is worth a try.
+  const Bytes noise = random_bytes(8192, 26);
+  EXPECT_TRUE(chunk_compress_promising(noise.data(), noise.size(), noise.size()));
 }
 
 TEST(ChunkCompress, OutputThatDoesNotFitIsRefused) {

@@ -100,6 +100,11 @@ enum : uint32_t { OS_REPARSE_TAG_MOUNT_POINT = 0xA0000003, OS_REPARSE_TAG_SYMLIN
 // Create options.
 enum : uint32_t {
   OS_OPTION_DIRECTORY = 0x1,
+  // Each write, and the size and allocation changes it makes, reaches stable
+  // storage before the call returns (Windows: data goes out with forced unit
+  // access, no flush of the whole disk cache). Ignored on POSIX, whose file
+  // systems are flushed whole before anything depends on the data.
+  OS_OPTION_WRITE_THROUGH = 0x2,
   OS_OPTION_NO_BUFFERING = 0x8,  // transfers must be sector-aligned
   OS_OPTION_SYNCHRONOUS_ALERT = 0x10,
   OS_OPTION_SYNCHRONOUS = 0x20,  // synchronous, non-alertable
@@ -394,6 +399,12 @@ void os_process_setup();
 // replace-if-exists); with `replace` true an existing `to` is replaced.
 // Returns 0 or an error number. Thread-safe.
 [[nodiscard]] int os_file_rename(const OsNativeName* from, const OsNativeName* to, bool replace);
+// Deletes the file, link (not its target) or empty folder `name` in one step,
+// without a handle the caller could use meanwhile: POSIX unlink (rmdir for a
+// folder); Windows an open for deletion, a read-only attribute cleared, and
+// the delete disposition. Returns 0 or an error number (2 or 3 when it is
+// missing, 145 for a folder that is not empty). Thread-safe.
+[[nodiscard]] int os_file_delete(const OsNativeName* name);
 // Takes an advisory whole-file lock, shared or exclusive, on the file open on
 // `handle` for reading, without waiting: POSIX flock (network file systems
 // emulate it with record locks, which may want write access for an
@@ -513,6 +524,17 @@ uint32_t os_console_width(OsHandle handle);
 
 // Flushes to stable storage every file of the file system that holds the
 // file open on `handle`, with the folder entries naming them; where the
-// platform flushes only single files, flushes that one. Returns 0 or an error
-// number.
+// platform flushes only single files, flushes that one (Windows, where a
+// volume flush needs administrator rights: on NTFS the flush of one file also
+// commits the volume's journal, which holds every folder entry made before
+// it, and drains the disk's cache). A handle without write access is not
+// flushed on Windows. Returns 0 or an error number.
 [[nodiscard]] int os_file_system_sync(OsHandle handle);
+
+// Whether a file opened with OS_OPTION_WRITE_THROUGH on the file system that
+// holds `handle` is made durable by os_file_system_sync without a flush of its
+// own (`*out_yes`). Not where that flush stops in the local kernel and the
+// data lives on a server: user-space and SMB/9P file systems on POSIX, whose
+// servers write a file to stable storage only when that file is flushed.
+// There each such file is flushed with os_file_sync before it is published.
+[[nodiscard]] int os_file_system_syncs_files(OsHandle handle, bool* out_yes);

@@ -6,7 +6,7 @@
 set -euo pipefail
 options=()
 if [ "${1:-}" = --no-recommends ]; then options=(--no-install-recommends); shift; fi
-pkgs=(cmake ninja-build g++ zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev python3 "$@")
+pkgs=(cmake ninja-build g++ zlib1g-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev python3 "$@")
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -17,7 +17,7 @@ namespace {
 
 // Chunk files are opened asynchronous and unbuffered, for reading or creating.
 constexpr uint32_t MODE_READ = OPEN_READ_ATTRIBUTES | OPEN_READ | OPEN_UNBUFFERED | OPEN_ASYNC;
-constexpr uint32_t MODE_CREATE = OPEN_UNBUFFERED | OPEN_ASYNC;
+constexpr uint32_t MODE_CREATE = OPEN_UNBUFFERED | OPEN_ASYNC | OPEN_WRITE_THROUGH;
 // Opening an existing chunk file to flush it: read and write data.
 constexpr uint32_t MODE_SYNC = OPEN_READ | OPEN_WRITE;
 
@@ -200,12 +200,16 @@ int chunk_file_open(const StoreInfo* store, ScratchPool* pool, const char** out_
     return set_first_error(pool, out_err, rc, TEXT_MISSING, cf->path);
   }
 
+  // The lookup above said whether the chunk's folder is there: a missing one
+  // is made before the temporary file, not after its create failed too (two
+  // round trips less per new folder on a network file system).
+  int folders = rc == ERR_PATH_NOT_FOUND ? create_dictionary_folders(store, cf) : 0;
   rc = open_temp(cf);
   if (rc != 0) {
-    const int folders = create_dictionary_folders(store, cf);
+    folders = create_dictionary_folders(store, cf);
     rc = open_temp(cf);
-    if (rc == ERR_PATH_NOT_FOUND && folders != 0) rc = folders;
   }
+  if (rc == ERR_PATH_NOT_FOUND && folders != 0) rc = folders;
   if (rc != 0) return set_first_error(pool, out_err, rc, TEXT_CREATE, cf->path);
   cf->created = 1;
   return 0;
@@ -250,9 +254,11 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
   size_t true_length = k;
   if (store->compression_type == STORE_COMPRESSION_ZIP) {
     // Kept compressed only when that saves at least one whole block; a
-    // stream that does not fit (or any failure) leaves the chunk raw.
+    // stream that does not fit (or any failure) leaves the chunk raw, and
+    // so does data that the cheap estimate finds cannot save that much.
     size_t n = 0;
-    if (chunk_compress(data, k, cf->work, k - CHUNK_FILE_ALIGN, &n) == 0 && n > 0) {
+    if (chunk_compress_promising(data, k, k - CHUNK_FILE_ALIGN) &&
+        chunk_compress(data, k, cf->work, k - CHUNK_FILE_ALIGN, &n) == 0 && n > 0) {
       const size_t pad = (CHUNK_FILE_ALIGN - n % CHUNK_FILE_ALIGN) % CHUNK_FILE_ALIGN;
       std::memset(static_cast<char*>(cf->work) + n, 0, pad);
       out = cf->work;
@@ -267,6 +273,25 @@ int chunk_file_write(const StoreInfo* store, ScratchPool* pool, const char** out
     discard_temp(cf);
     cf->created = 0;
     return set_first_error(pool, out_err, rc, TEXT_WRITE, cf->path);
+  }
+
+  // Asked on the open handle, no path walk: the caller flushes the volumes
+  // its chunks went to, which differ where dictionary folders are mounted.
+  (void)query_file_volume(cf->handle, &cf->volume);  // 0 when unknown
+  // Asked once per volume: a file system served from elsewhere writes a
+  // chunk to stable storage only when that chunk is flushed, and its map must
+  // not list a chunk that a power loss of the server can take back.
+  if (cf->volume == 0 || cf->volume != cf->flush_volume) {
+    cf->flush_each = file_system_syncs_files(cf->handle) ? 0 : 1;
+    cf->flush_volume = cf->volume;
+  }
+  if (cf->flush_each) {
+    rc = sync_file(cf->handle);
+    if (rc != 0) {
+      discard_temp(cf);
+      cf->created = 0;
+      return set_first_error(pool, out_err, rc, TEXT_SYNC, cf->path);
+    }
   }
 
   // Publish: the complete file takes the chunk's name, unless another writer

@@ -9,8 +9,12 @@
 // it the chunk's name in one exclusive, atomic step. A writer that finds the
 // name taken at that moment drops its copy: the store held the chunk already.
 // A process killed at any moment therefore leaves at most a temporary file,
-// never a damaged chunk. The writer does not flush; chunk_file_sync makes a
-// stored chunk durable when the caller is ready to depend on it.
+// never a damaged chunk. The writer flushes nothing itself: its handles are
+// write-through, which only Windows honours (data and size durable when the
+// write returns, without a disk cache flush per file), and whoever depends on
+// the chunks flushes each file system they went to (ChunkFile::volume says
+// which), which on POSIX also covers their data; chunk_file_sync makes one
+// stored chunk durable on its own.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +60,14 @@ struct ChunkFile {
   void* work;              // work_size bytes from page_alloc (page-aligned), or null
   uint64_t work_size;      // bytes: the chunk size of `store`
   uint32_t folder_length;  // bytes of `path` before the separator that precedes the name
+  // After a chunk_file_write that stored the chunk (created 1): the serial of
+  // the volume that holds it, 0 when unknown.
+  uint64_t volume;
+  // The volume whose answer `flush_each` holds (0: none asked yet), and 1
+  // when a flush of that volume's file system does not make its chunk files
+  // durable, so each is flushed before it takes its name.
+  uint64_t flush_volume;
+  uint8_t flush_each;
   char temp_path[CHUNK_FILE_TEMP_PATH_SIZE];  // the pending temporary file; empty when none
 };
 

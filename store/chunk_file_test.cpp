@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/err.h"
+#include "base/file.h"
 #include "base/runtime.h"
 #include "base/test_folder.h"
 #include "base/transfer.h"
@@ -197,6 +198,49 @@ TEST(ChunkFile, StoresAndReadsBack) {
     chunk_file_destroy(&cf);
     chunk_file_destroy(&reader);
   }
+}
+
+std::atomic<int> g_file_creates{0};
+std::atomic<int> g_folder_creates{0};
+
+int counting_create(const OsNativeName* name, uint32_t access, uint32_t share, uint32_t attributes,
+                    uint32_t disposition, uint32_t options, OsHandle* out_handle,
+                    uint32_t* out_information) {
+  if (disposition != OS_DISPOSITION_OPEN && disposition != OS_DISPOSITION_OVERWRITE) {
+    ++((options & OS_OPTION_DIRECTORY) ? g_folder_creates : g_file_creates);
+  }
+  return FILE_PLATFORM_REAL.create(name, access, share, attributes, disposition, options,
+                                   out_handle, out_information);
+}
+
+// Each create is a round trip on a network file system. A chunk whose folders
+// were missing had its temporary file tried first, which failed, then the
+// folders made and the file tried again; the chunk's own lookup already says
+// that its folder is missing.
+TEST(ChunkFile, MakesMissingFoldersBeforeItsOneTemporaryFile) {
+  TestStore s(4096, 0);
+  PageBuffer data(4096);
+  fill(data.data, 4096, RANDOM, 3);
+  const std::vector<uint8_t> hash = hash_of(data.data, 4096);
+  FilePlatform counting = FILE_PLATFORM_REAL;
+  counting.create = counting_create;
+  const FilePlatform* previous = file_platform_swap_for_test(&counting);
+  // First with both folder levels missing, then with the folders there.
+  for (const int folders : {2, 0}) {
+    g_file_creates = 0;
+    g_folder_creates = 0;
+    ScratchPool pool;
+    const char* err = nullptr;
+    ChunkFile cf;
+    chunk_file_init(&cf);
+    EXPECT_EQ(chunk_file_write(s.store, &pool, &err, &cf, hash.data(), data.data), 0) << err;
+    EXPECT_EQ(cf.created, 1);
+    chunk_file_destroy(&cf);
+    EXPECT_EQ(g_file_creates, 1) << folders;
+    EXPECT_EQ(g_folder_creates, folders);
+    fs::remove(path_of(s.store, hash));
+  }
+  file_platform_swap_for_test(previous);
 }
 
 // A publish that was never flushed can leave an empty or cut file under the

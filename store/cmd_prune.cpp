@@ -17,6 +17,7 @@
 #include "base/runtime.h"
 #include "base/signal.h"
 #include "base/text.h"
+#include "frame/command.h"
 #include "frame/console_msg.h"
 #include "frame/switches.h"
 #include "hash/chunk_hash.h"
@@ -43,6 +44,15 @@ struct ReadNode {
   uint8_t identity[MARK_SET_HASH_SIZE];
 };
 
+// What one lane of the sweep counted; a cache line each, as lanes count at once.
+struct alignas(64) SweepCounts {
+  uint64_t kept;
+  uint64_t removed;
+  uint64_t removed_bytes;
+  uint64_t temps;
+  uint64_t damaged;
+};
+
 struct Prune {
   ScratchPool pool;
   const StoreInfo* store = nullptr;
@@ -63,6 +73,7 @@ struct Prune {
   uint64_t temps = 0;
   uint64_t damaged = 0;
   ChunkHasher* hasher = nullptr;
+  SweepCounts lanes[STORE_WALK_MAX_LANES] = {};
 };
 
 // Walks before a tree that keeps changing stops the prune; a quiet tree
@@ -74,6 +85,10 @@ constexpr int PRUNE_WALKS = 8;
 // systems that keep whole seconds.
 constexpr int32_t PRUNE_SETTLE_MS = 50;
 constexpr int32_t PRUNE_SETTLE_SECONDS_MS = 2100;
+// Folders of the dictionary swept at once. Deleting is mostly the file
+// system's work in the kernel, on one folder's lock at a time: lanes on other
+// folders use the other processors and keep reads of the disk queued.
+constexpr uint32_t PRUNE_LANES = 8;
 
 // What tells one file from every other and from itself once changed: its
 // volume, file id, change time and size, wherever it is moved (a rename moves
@@ -225,35 +240,41 @@ int mark_tree(Prune* p, const char* folder) {
   return rc;
 }
 
-int remove_file(Prune* p, const char* path) {
+int remove_file(const Prune* p, ScratchPool* pool, const char** out_err, const char* path) {
   if (p->dry_run) return 0;
-  const int rc = delete_file(path);
-  if (rc) return err_set(&p->pool, &p->text, rc, "Unable to delete file \"%s\"", path);
+  // Under the store lock no one else writes a name prune deletes, so the
+  // deletion need not open the file first.
+  const int rc = delete_name(path);
+  if (rc) return err_set(pool, out_err, rc, "Unable to delete file \"%s\"", path);
   return 0;
 }
 
-int sweep_file(void* context, const StoreFile* file) {
+// Visits one dictionary file on a lane of the sweep. Only the lane's own
+// counters change; the marks are only read.
+int sweep_file(void* context, uint32_t lane, const StoreFile* file, ScratchPool* pool,
+               const char** out_err) {
   auto* p = static_cast<Prune*>(context);
-  int rc = check_cancel(p);
-  if (rc) return rc;
+  SweepCounts* counts = &p->lanes[lane];
+  if (signal_is_set(p->cancel)) return err_set(pool, out_err, ERR_CANCELLED, "cancelled");
+  int rc = 0;
   switch (file->kind) {
     case STORE_FILE_CHUNK:
       if (mark_set_contains(&p->marks, file->hash)) {
-        p->kept++;
+        counts->kept++;
         return 0;
       }
-      rc = remove_file(p, file->path);
+      rc = remove_file(p, pool, out_err, file->path);
       if (rc == 0) {
-        p->removed++;
-        p->removed_bytes += file->info->size;
+        counts->removed++;
+        counts->removed_bytes += file->info->size;
       }
       return rc;
     case STORE_FILE_TEMP:
-      rc = remove_file(p, file->path);
-      if (rc == 0) p->temps++;
+      rc = remove_file(p, pool, out_err, file->path);
+      if (rc == 0) counts->temps++;
       return rc;
     case STORE_FILE_DAMAGED:
-      p->damaged++;
+      counts->damaged++;
       return 0;
     default:
       return 0;
@@ -264,9 +285,17 @@ int run_prune(Prune* p, const char* folder) {
   int rc = mark_tree(p, folder);
   if (rc) return rc;
   mark_set_finish(&p->marks);
-  rc = store_walk_dictionary(&p->pool, &p->text, p->store, sweep_file, p);
+  rc = store_walk_dictionary_lanes(&p->pool, &p->text, p->store, PRUNE_LANES, sweep_file, p);
+  // What every lane did counts, whatever stopped the walk.
+  for (const SweepCounts& counts : p->lanes) {
+    p->kept += counts.kept;
+    p->removed += counts.removed;
+    p->removed_bytes += counts.removed_bytes;
+    p->temps += counts.temps;
+    p->damaged += counts.damaged;
+  }
   for (PathNode* node = p->tree_temps; node && rc == 0; node = node->next) {
-    rc = remove_file(p, node->path);
+    rc = remove_file(p, &p->pool, &p->text, node->path);
     if (rc == 0) p->temps++;
   }
   return rc;
@@ -287,15 +316,56 @@ void print_summary(const Prune* p) {
 
 }  // namespace
 
+namespace {
+
+// Opens, locks and prunes the store in `folder`; errors are printed.
+int prune_folder(Prune* p, const char* folder, uint64_t wait_ms) {
+  StoreInfo* store = nullptr;
+  const char* err = nullptr;
+  int rc = store_open(&store, &p->pool, &err, folder);
+  if (rc) {
+    console_print("ERROR: Not a store folder \"%s\": %s\n", folder, text_or_empty(err));
+    return rc == ERR_UNKNOWN_REVISION || rc == ERR_PATH_NOT_FOUND || rc == ERR_FILE_NOT_FOUND
+               ? ERR_NOT_FOUND
+               : rc;
+  }
+  rc = store_check_own_metadata(&p->pool, &err, store);
+  if (rc) {
+    console_print("ERROR: %s\n", text_or_empty(err));
+    store_release(store);
+    return rc;
+  }
+  p->store = store;
+  p->cancel = signal_get(SIGNAL_INTERRUPT);
+  StoreLock lock{OS_NO_HANDLE};
+  rc = store_lock_for_command(&lock, store, STORE_LOCK_EXCLUSIVE, wait_ms);
+  if (rc == 0) {
+    rc = run_prune(p, folder);
+    // Stopped while marking, nothing was deleted: the error alone says it.
+    if (rc == 0 || p->removed || p->temps) print_summary(p);
+    if (rc) console_print("ERROR: %s\n", text_or_empty(p->text));
+  }
+  store_lock_release(&lock);
+  mark_set_free(&p->marks);
+  store_release(store);
+  return rc;
+}
+
+}  // namespace
+
 int prune_command(int argc, char** argv) {
+  const uint64_t start = tick_ms();
   Prune p;
   // Prune deletes: "--dry-run" or a second folder is a mistake to stop at,
-  // before the store is opened, not a name to ignore.
-  Switch switches[] = {{'b', 0}, {'n', 0}};
+  // before the store is opened, not a name to ignore. It draws no progress
+  // line; -q is taken as copy and verify take it.
+  Switch switches[] = {{'b', 0}, {'n', 0}, {'q', 0}, {'t', SWITCH_VALUE}};
   SwitchLine line = switch_line(switches, 1, SWITCHES_STRICT);
-  const int parsed = switches_read(&p.pool, &line, argc, argv);
-  if (parsed) return parsed;
-  const bool fail_at_once = switch_given(&line, 'b');
+  int rc = switches_read(&p.pool, &line, argc, argv);
+  if (rc) return rc;
+  uint64_t wait_ms = 0;
+  rc = store_lock_wait_of_switches(&line, &wait_ms);
+  if (rc) return rc;
   p.dry_run = switch_given(&line, 'n');
   const char* name = line.operands[0];
   if (text_is_empty(name)) {
@@ -307,33 +377,14 @@ int prune_command(int argc, char** argv) {
     console_print("ERROR: Invalid store folder \"%s\"\n", name);
     return ERR_INVALID_PARAMETER;
   }
-  StoreInfo* store = nullptr;
-  const char* err = nullptr;
-  int rc = store_open(&store, &p.pool, &err, folder);
-  if (rc) {
-    console_print("ERROR: Not a store folder \"%s\": %s\n", folder, text_or_empty(err));
-    return rc == ERR_UNKNOWN_REVISION || rc == ERR_PATH_NOT_FOUND || rc == ERR_FILE_NOT_FOUND
-               ? ERR_NOT_FOUND
-               : rc;
-  }
-  rc = store_check_own_metadata(&p.pool, &err, store);
-  if (rc) {
-    console_print("ERROR: %s\n", text_or_empty(err));
-    store_release(store);
-    return rc;
-  }
-  p.store = store;
-  p.cancel = signal_get(SIGNAL_INTERRUPT);
-  StoreLock lock{OS_NO_HANDLE};
-  rc = store_lock_for_command(&lock, store, STORE_LOCK_EXCLUSIVE, fail_at_once);
-  if (rc == 0) {
-    rc = run_prune(&p, folder);
-    // Stopped while marking, nothing was deleted: the error alone says it.
-    if (rc == 0 || p.removed || p.temps) print_summary(&p);
-    if (rc) console_print("ERROR: %s\n", text_or_empty(p.text));
-  }
-  store_lock_release(&lock);
-  mark_set_free(&p.marks);
-  store_release(store);
+  rc = prune_folder(&p, folder, wait_ms);
+  // For scripts, whatever the outcome once the command line is accepted;
+  // with -n the removals are those it would make.
+  const uint64_t ms = tick_ms() - start;
+  console_print(
+      "summary: prune exit=%d maps=%I64u kept=%I64u removed=%I64u removed_bytes=%I64u "
+      "temps=%I64u damaged=%I64u dry_run=%d seconds=%I64u.%03u\n",
+      exit_code_for_error(rc), p.maps, p.kept, p.removed, p.removed_bytes, p.temps, p.damaged,
+      p.dry_run ? 1 : 0, ms / 1000, ms % 1000);
   return rc;
 }

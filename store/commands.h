@@ -5,7 +5,7 @@
 int create_store_command(int argc, char** argv);
 // info [<file/folder>]
 int info_command(int argc, char** argv);
-// prune [-b] [-n] <store folder>
+// prune [-b] [-n] [-q] [-t <seconds>] <store folder>
 int prune_command(int argc, char** argv);
 
 // "sha2_512" for hash type 1, else "unknown".

@@ -34,6 +34,8 @@ void store_register_commands() {
                    "Delete chunk files that no chunk map uses.\n",
                    "syntax: %(command_name) %1 [<switch> ...] <store folder>\nswitches:\n"
                    "  -b  Fail at once when the store is in use.\n"
-                   "  -n  Only report what would be deleted.\n");
+                   "  -n  Only report what would be deleted.\n"
+                   "  -q  Quiet: no progress line.\n"
+                   "  -t <seconds>  Wait at most this long for the store.\n");
   std::atexit(unregister_store_commands);
 }

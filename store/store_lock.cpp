@@ -4,6 +4,7 @@
 #include "base/err.h"
 #include "base/file.h"
 #include "base/path.h"
+#include "base/runtime.h"
 #include "base/text.h"
 #include "frame/console_msg.h"
 
@@ -25,7 +26,7 @@ int open_lock_file(OsHandle* out_handle, const char* info, bool exclusive) {
 }  // namespace
 
 int store_lock_acquire(StoreLock* lock, ScratchPool* pool, const char** out_err,
-                       const StoreInfo* store, int how, bool wait, Signal* cancel,
+                       const StoreInfo* store, int how, uint64_t wait_ms, Signal* cancel,
                        void (*on_wait)(void*), void* context) {
   lock->handle = OS_NO_HANDLE;
   if (out_err) *out_err = nullptr;
@@ -34,6 +35,7 @@ int store_lock_acquire(StoreLock* lock, ScratchPool* pool, const char** out_err,
   if (!info) return err_set(pool, out_err, ERR_OUTOFMEMORY, "Out of memory");
   const bool exclusive = how == STORE_LOCK_EXCLUSIVE;
   bool waited = false;
+  uint64_t started = 0;  // tick of the first refusal
   for (;;) {
     OsHandle h = OS_NO_HANDLE;
     int rc = open_lock_file(&h, info, exclusive);
@@ -54,17 +56,29 @@ int store_lock_acquire(StoreLock* lock, ScratchPool* pool, const char** out_err,
     if (rc != ERR_LOCK_VIOLATION && rc != ERR_SHARING_VIOLATION) {
       return err_set(pool, out_err, rc, "Unable to lock the store \"%s\"", info);
     }
-    if (!wait) {
-      const char* folder = path_full(&local, store->path, "..");
-      return err_set(pool, out_err, ERR_BUSY, "Store in use by another zuvo command \"%s\"",
-                     text_or_empty(folder));
+    const uint64_t now = tick_ms();
+    if (!waited) started = now;
+    const uint64_t waited_ms = now - started;
+    if (waited_ms >= wait_ms) {
+      const char* folder = text_or_empty(path_full(&local, store->path, ".."));
+      if (wait_ms == 0) {
+        return err_set(pool, out_err, ERR_STORE_IN_USE,
+                       "Store in use by another zuvo command \"%s\"", folder);
+      }
+      return err_set(pool, out_err, ERR_STORE_IN_USE,
+                     "Store still in use by another zuvo command after waiting %I64u s \"%s\"",
+                     wait_ms / 1000, folder);
     }
     if (!waited && on_wait) on_wait(context);
     waited = true;
-    if (cancel && signal_wait(cancel, nullptr, STORE_LOCK_RETRY_MS)) {
+    // The last sleep ends at the limit, so that a limit is kept to the tick.
+    const uint64_t left = wait_ms - waited_ms;
+    const auto pause = static_cast<int32_t>(
+        left < static_cast<uint64_t>(STORE_LOCK_RETRY_MS) ? left : STORE_LOCK_RETRY_MS);
+    if (cancel && signal_wait(cancel, nullptr, pause)) {
       return err_set(pool, out_err, ERR_CANCELLED, "cancelled");
     }
-    if (!cancel) (void)signal_wait(signal_get(SIGNAL_NEVER), nullptr, STORE_LOCK_RETRY_MS);
+    if (!cancel) (void)signal_wait(signal_get(SIGNAL_NEVER), nullptr, pause);
   }
 }
 
@@ -83,13 +97,32 @@ void print_wait(void* store_path) {
 
 }  // namespace
 
-int store_lock_for_command(StoreLock* lock, const StoreInfo* store, int how, bool fail_at_once) {
+int store_lock_for_command(StoreLock* lock, const StoreInfo* store, int how, uint64_t wait_ms) {
   ScratchPool pool;
   const char* err = nullptr;
   char* folder = path_full(&pool, store->path, "..");
   const int rc =
-      store_lock_acquire(lock, &pool, &err, store, how, !fail_at_once, signal_get(SIGNAL_INTERRUPT),
+      store_lock_acquire(lock, &pool, &err, store, how, wait_ms, signal_get(SIGNAL_INTERRUPT),
                          print_wait, const_cast<char*>(text_or_empty(folder)));
   if (rc) console_print("ERROR: %s\n", text_or_empty(err));
   return rc;
+}
+
+int store_lock_wait_of_switches(const SwitchLine* line, uint64_t* out_wait_ms) {
+  *out_wait_ms = STORE_LOCK_WAIT_FOREVER;
+  if (switch_given(line, 'b')) {
+    *out_wait_ms = 0;
+    return 0;
+  }
+  if (!switch_given(line, 't')) return 0;
+  const char* text = switch_value(line, 't');
+  uint64_t seconds = 0;
+  // A limit guessed at would let a timer's run wait for ever or give up at once.
+  if (!switch_parse_number(text, &seconds) || seconds >= STORE_LOCK_WAIT_FOREVER / 1000) {
+    console_print("ERROR: Invalid wait limit \"%s\": give whole seconds in decimal digits\n",
+                  text_or_empty(text));
+    return ERR_INVALID_PARAMETER;
+  }
+  *out_wait_ms = seconds * 1000;
+  return 0;
 }

@@ -9,6 +9,7 @@
 
 #include "base/scratch.h"
 #include "base/signal.h"
+#include "frame/switches.h"
 #include "platform/platform.h"
 #include "store/store.h"
 
@@ -18,6 +19,8 @@ struct StoreLock {
 
 // How long a waiting acquisition sleeps between attempts.
 constexpr int32_t STORE_LOCK_RETRY_MS = 100;
+// A wait for the lock without a time limit.
+constexpr uint64_t STORE_LOCK_WAIT_FOREVER = UINT64_MAX;
 
 // How a lock is taken.
 enum : int {
@@ -30,18 +33,24 @@ enum : int {
 };
 
 // Takes `store`'s lock the way `how` says. When another process holds it
-// the other way and `wait` is set, calls `on_wait(context)` once (optional)
-// and tries again until it succeeds or `cancel` (optional) is set (1223);
-// without `wait` returns 170 at once. Returns 0 or an error number with a
-// text in `pool`.
+// the other way, calls `on_wait(context)` once (optional) and tries again
+// until it succeeds, `cancel` (optional) is set (1223) or `wait_ms` have
+// passed (ERR_STORE_IN_USE; at once for 0; STORE_LOCK_WAIT_FOREVER: no
+// limit). Returns 0 or an error number with a text in `pool`.
 [[nodiscard]] int store_lock_acquire(StoreLock* lock, ScratchPool* pool, const char** out_err,
-                                     const StoreInfo* store, int how, bool wait, Signal* cancel,
-                                     void (*on_wait)(void*), void* context);
+                                     const StoreInfo* store, int how, uint64_t wait_ms,
+                                     Signal* cancel, void (*on_wait)(void*), void* context);
 // Drops the lock if held.
 void store_lock_release(StoreLock* lock);
 
-// store_lock_acquire for a command on the main thread: waits unless
-// `fail_at_once`, cancelled by Ctrl-C, with a console line when it waits;
-// a failure is printed as an error. Returns 0 or the error number.
+// store_lock_acquire for a command on the main thread: waits up to `wait_ms`,
+// cancelled by Ctrl-C, with a console line when it waits; a failure is
+// printed as an error. Returns 0 or the error number.
 [[nodiscard]] int store_lock_for_command(StoreLock* lock, const StoreInfo* store, int how,
-                                         bool fail_at_once);
+                                         uint64_t wait_ms);
+
+// The lock wait a command's switches ask for: 0 with -b, the seconds of
+// -t <seconds>, else STORE_LOCK_WAIT_FOREVER (-b wins over -t). A -t value
+// that is not whole seconds in decimal digits is printed as an error and
+// returns ERR_INVALID_PARAMETER.
+[[nodiscard]] int store_lock_wait_of_switches(const SwitchLine* line, uint64_t* out_wait_ms);

@@ -2,12 +2,16 @@
 #include "store/store_walk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "base/err.h"
 #include "base/file.h"
+#include "base/lock.h"
 #include "base/path.h"
+#include "base/semaphore.h"
 #include "base/text.h"
+#include "base/work_item.h"
 #include "hash/chunk_hash.h"
 #include "store/chunk_file.h"
 
@@ -255,26 +259,121 @@ int classify(const StoreInfo* store, const Entry* entry, bool leaf, StoreFile* f
 }
 
 int walk_dictionary(ScratchPool* pool, const char** out_err, const StoreInfo* store,
+                    const char* folder, uint32_t level, StoreVisit visit, void* context);
+
+// Visits one entry of a dictionary folder at `level`, a whole subtree for a
+// folder above the leaves.
+int walk_dictionary_entry(ScratchPool* pool, const char** out_err, const StoreInfo* store,
+                          const Entry* entry, uint32_t level, StoreVisit visit, void* context) {
+  const bool leaf = level == store->folder_levels;
+  if (entry->info.folder && !leaf && !is_link(entry->info)) {
+    return walk_dictionary(pool, out_err, store, entry->path, level + 1, visit, context);
+  }
+  if (entry->info.link_unreachable) return 0;
+  StoreFile file{entry->path, entry->name_offset, &entry->info, STORE_FILE_OTHER, {}};
+  file.kind = classify(store, entry, leaf, &file);
+  return visit(context, &file);
+}
+
+// The entries of the dictionary's top folder, `_info` left out, in `pool`.
+int read_dictionary_top(ScratchPool* pool, const StoreInfo* store, Entry** out_first) {
+  const int rc = read_folder(pool, nullptr, store->path, out_first);
+  if (rc) return rc;
+  for (Entry** at = out_first; *at;) {
+    if (name_is(*at, STORE_INFO_FILE)) {
+      *at = (*at)->next;
+    } else {
+      at = &(*at)->next;
+    }
+  }
+  return 0;
+}
+
+int walk_dictionary(ScratchPool* pool, const char** out_err, const StoreInfo* store,
                     const char* folder, uint32_t level, StoreVisit visit, void* context) {
   ScratchPool local;
   Entry* first = nullptr;
-  int rc = read_folder(&local, nullptr, folder, &first);
+  int rc = level == 0 ? read_dictionary_top(&local, store, &first)
+                      : read_folder(&local, nullptr, folder, &first);
   if (rc) return err_set(pool, out_err, rc, "Unable to read folder \"%s\"", folder);
-  const bool leaf = level == store->folder_levels;
   for (Entry* entry = first; entry; entry = entry->next) {
-    if (level == 0 && name_is(entry, STORE_INFO_FILE)) continue;
-    if (entry->info.folder && !leaf && !is_link(entry->info)) {
-      rc = walk_dictionary(pool, out_err, store, entry->path, level + 1, visit, context);
-      if (rc) return rc;
-      continue;
-    }
-    if (entry->info.link_unreachable) continue;
-    StoreFile file{entry->path, entry->name_offset, &entry->info, STORE_FILE_OTHER, {}};
-    file.kind = classify(store, entry, leaf, &file);
-    rc = visit(context, &file);
+    rc = walk_dictionary_entry(pool, out_err, store, entry, level, visit, context);
     if (rc) return rc;
   }
   return 0;
+}
+
+constexpr uint64_t NO_UNIT = UINT64_MAX;
+
+// A dictionary walk on several lanes. Its units are the entries of the top
+// folder, handed out in name order; a lane walks the whole of one unit before
+// it takes the next.
+struct LaneWalk {
+  const StoreInfo* store;
+  StoreLaneVisit visit;
+  void* context;
+  Lock lock;                // guards next, handed and the changes of failed
+  Entry* next;              // the first unit not handed out yet
+  uint64_t handed;          // units handed out
+  // The earliest unit that failed: units after it stop at their next file,
+  // those before it run to their end, as they would have one after another.
+  std::atomic<uint64_t> failed{NO_UNIT};
+  std::atomic<uint32_t> in_flight{0};  // lanes on pool threads; each lowers it last
+  Semaphore done;                      // posted by each lane on a pool thread
+};
+
+struct Lane {
+  LaneWalk* walk = nullptr;
+  uint32_t index = 0;
+  uint64_t unit = NO_UNIT;         // the unit it walks
+  bool stopped = false;            // quit its unit for an earlier failure
+  uint64_t failed_unit = NO_UNIT;  // the unit where it failed
+  int failed_rc = 0;
+  const char* failed_text = nullptr;  // in pool
+  ScratchPool pool;
+};
+
+int lane_visit(void* context, const StoreFile* file) {
+  auto* lane = static_cast<Lane*>(context);
+  LaneWalk* w = lane->walk;
+  if (lane->unit > w->failed.load(std::memory_order_relaxed)) {
+    lane->stopped = true;
+    return ERR_CANCELLED;
+  }
+  return w->visit(w->context, lane->index, file, &lane->pool, &lane->failed_text);
+}
+
+void lane_run(Lane* lane) {
+  LaneWalk* w = lane->walk;
+  for (;;) {
+    lock_acquire(&w->lock);
+    Entry* unit = w->failed.load(std::memory_order_relaxed) == NO_UNIT ? w->next : nullptr;
+    if (unit) {
+      w->next = unit->next;
+      lane->unit = w->handed++;
+    }
+    lock_release(&w->lock);
+    if (!unit) return;
+    const int rc = walk_dictionary_entry(&lane->pool, &lane->failed_text, w->store, unit, 0,
+                                         lane_visit, lane);
+    if (rc == 0) continue;
+    if (!lane->stopped) {
+      lane->failed_unit = lane->unit;
+      lane->failed_rc = rc;
+      lock_acquire(&w->lock);
+      if (lane->unit < w->failed.load(std::memory_order_relaxed)) w->failed.store(lane->unit);
+      lock_release(&w->lock);
+    }
+    return;
+  }
+}
+
+void lane_work(void* argument) {
+  auto* lane = static_cast<Lane*>(argument);
+  LaneWalk* w = lane->walk;
+  lane_run(lane);
+  semaphore_post(&w->done);
+  w->in_flight.fetch_sub(1);  // the last touch of the walk
 }
 
 // Chunk names are written in lowercase only; another spelling is another file.
@@ -324,4 +423,48 @@ int store_walk_dictionary(ScratchPool* pool, const char** out_err, const StoreIn
                           StoreVisit visit, void* context) {
   if (out_err) *out_err = nullptr;
   return walk_dictionary(pool, out_err, store, store->path, 0, visit, context);
+}
+
+int store_walk_dictionary_lanes(ScratchPool* pool, const char** out_err, const StoreInfo* store,
+                                uint32_t lanes, StoreLaneVisit visit, void* context) {
+  if (out_err) *out_err = nullptr;
+  ScratchPool local;
+  LaneWalk w{};
+  w.store = store;
+  w.visit = visit;
+  w.context = context;
+  const int rc = read_dictionary_top(&local, store, &w.next);
+  if (rc) return err_set(pool, out_err, rc, "Unable to read folder \"%s\"", store->path);
+  uint64_t units = 0;
+  for (const Entry* e = w.next; e; e = e->next) units++;
+  if (lanes > STORE_WALK_MAX_LANES) lanes = STORE_WALK_MAX_LANES;
+  if (lanes > units) lanes = static_cast<uint32_t>(units);
+  if (lanes < 1) lanes = 1;
+  Lane all[STORE_WALK_MAX_LANES];
+  uint32_t started = 0;
+  for (uint32_t i = 0; i < lanes; i++) {
+    all[i].walk = &w;
+    all[i].index = i;
+  }
+  // Lane 0 is this thread; a lane that gets no pool thread does not run, and
+  // the others share its units.
+  for (uint32_t i = 1; i < lanes; i++) {
+    w.in_flight.fetch_add(1);
+    if (!work_item_run(lane_work, &all[i])) {
+      w.in_flight.fetch_sub(1);
+      break;
+    }
+    started++;
+  }
+  lane_run(&all[0]);
+  for (uint32_t i = 0; i < started; i++) (void)semaphore_wait(&w.done, nullptr, -1);
+  for (uint32_t rounds = 0; w.in_flight.load() != 0;) spin_pause(&rounds);
+  const Lane* first = nullptr;
+  for (uint32_t i = 0; i < lanes; i++) {
+    if (all[i].failed_unit != NO_UNIT && (!first || all[i].failed_unit < first->failed_unit)) {
+      first = &all[i];
+    }
+  }
+  if (!first) return 0;
+  return err_set(pool, out_err, first->failed_rc, "%s", text_or_empty(first->failed_text));
 }

@@ -4,7 +4,7 @@
 // apart by name and place: chunk files, temporary files of unfinished writes,
 // chunk files moved aside as damaged, and anything else. Each folder is read
 // whole before its entries are visited, so a visitor may delete the file it
-// is shown. One thread at a time.
+// is shown. One thread at a time, but for the dictionary walk on lanes.
 #pragma once
 
 #include <cstddef>
@@ -77,6 +77,27 @@ struct StoreTreeSnapshot {
 // and is visited as STORE_FILE_OTHER. Returns as store_walk_tree.
 [[nodiscard]] int store_walk_dictionary(ScratchPool* pool, const char** out_err,
                                         const StoreInfo* store, StoreVisit visit, void* context);
+
+// Called for each file of a walk on lanes, on the thread of lane `lane`
+// (below the lane count); a failure's text goes to `pool` and *out_err.
+using StoreLaneVisit = int (*)(void* context, uint32_t lane, const StoreFile* file,
+                               ScratchPool* pool, const char** out_err);
+
+// The most lanes a walk runs.
+constexpr uint32_t STORE_WALK_MAX_LANES = 16;
+
+// store_walk_dictionary on up to `lanes` threads at once (this one and pool
+// threads), so that the work of visiting (deleting, above all) keeps several
+// processors and the disk's queue busy. The entries of the dictionary's top
+// folder are handed out in name order; one lane visits the whole of an entry,
+// in the order of store_walk_dictionary, before it takes the next, and calls
+// `visit` from its own thread. After a failure no entry is started; lanes
+// on entries after it stop at their next file, those on entries before it run
+// to their end. Returns 0, or the failure of the earliest entry with its text
+// in `pool`.
+[[nodiscard]] int store_walk_dictionary_lanes(ScratchPool* pool, const char** out_err,
+                                              const StoreInfo* store, uint32_t lanes,
+                                              StoreLaneVisit visit, void* context);
 
 // Whether `name` is 64 lower-case hexadecimal digits; *out_hash (32 bytes,
 // optional) then receives the bytes they stand for.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -30,6 +31,8 @@ uint64_t g_nth = 0;
 int g_error = 0;
 std::atomic<bool> g_fired{false};
 FaultRecord g_record;
+std::atomic<bool> g_logging{false};
+std::vector<FaultCall> g_log;  // guarded by g_lock
 
 void copy_name(char* out, size_t capacity, const OsNativeName* name) {
   size_t n = 0;
@@ -45,10 +48,23 @@ void copy_name(char* out, size_t capacity, const OsNativeName* name) {
   out[n] = 0;
 }
 
+void log_call(int kind, const OsNativeName* name, OsHandle handle, uint32_t options,
+              uint32_t info_class) {
+  std::lock_guard<std::mutex> guard(g_lock);
+  FaultCall call{kind, options, info_class, {}};
+  if (name) {
+    copy_name(call.path, sizeof call.path, name);
+  } else if (handle >= 0 && static_cast<uint64_t>(handle) < HANDLE_SLOTS) {
+    std::memcpy(call.path, g_notes[handle].path, sizeof call.path);
+  }
+  g_log.push_back(call);
+}
+
 // Counts a call of `kind`; true when this is the one to fail. `name` or
 // `handle` says what it was on.
 bool hit(int kind, const OsNativeName* name, OsHandle handle, uint32_t access,
-         uint32_t disposition, uint32_t info_class) {
+         uint32_t disposition, uint32_t info_class, uint32_t options = 0) {
+  if (g_logging) log_call(kind, name, handle, options, info_class);
   const uint64_t n = g_calls[kind].fetch_add(1) + 1;
   if (kind != g_kind || n != g_nth) return false;
   std::lock_guard<std::mutex> guard(g_lock);
@@ -98,6 +114,22 @@ void fault_arm(int kind, uint64_t nth, int error) {
 
 uint64_t fault_calls(int kind) { return g_calls[kind].load(); }
 
+void fault_log_start(bool on) {
+  std::lock_guard<std::mutex> guard(g_lock);
+  g_log.clear();
+  g_logging = on;
+}
+
+size_t fault_log_count() {
+  std::lock_guard<std::mutex> guard(g_lock);
+  return g_log.size();
+}
+
+FaultCall fault_log_at(size_t index) {
+  std::lock_guard<std::mutex> guard(g_lock);
+  return g_log[index];
+}
+
 bool fault_fired(FaultRecord* out_record) {
   if (!g_fired.load()) return false;
   if (out_record) {
@@ -110,7 +142,8 @@ bool fault_fired(FaultRecord* out_record) {
 int fault_file_create(const OsNativeName* name, uint32_t access, uint32_t share,
                       uint32_t attributes, uint32_t disposition, uint32_t options,
                       OsHandle* out_handle, uint32_t* out_information) {
-  if (hit(fault_create_kind(disposition, options), name, OS_NO_HANDLE, access, disposition, 0)) {
+  if (hit(fault_create_kind(disposition, options), name, OS_NO_HANDLE, access, disposition, 0,
+          options)) {
     *out_handle = OS_NO_HANDLE;
     if (out_information) *out_information = 0;
     return g_error;
@@ -140,6 +173,11 @@ int fault_file_set_info(OsHandle handle, uint32_t info_class, const void* buffer
 int fault_file_rename(const OsNativeName* from, const OsNativeName* to, bool replace) {
   if (hit(FAULT_RENAME, to, OS_NO_HANDLE, 0, 0, 0)) return g_error;
   return os_file_rename(from, to, replace);
+}
+
+int fault_file_delete(const OsNativeName* name) {
+  if (hit(FAULT_RENAME, name, OS_NO_HANDLE, 0, 0, OS_FILE_DISPOSITION_INFO)) return g_error;
+  return os_file_delete(name);
 }
 
 int fault_file_sync(OsHandle handle) {

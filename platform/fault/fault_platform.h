@@ -8,9 +8,10 @@
 // disposition needs an existing object (open, overwrite) is an open; one that
 // may make a new file (create, open-if, overwrite-if, supersede) is a create;
 // a folder option with a create or open-if disposition is a make-folder. An
-// information change of the end-of-file or allocation class is a set-end; renames and the
-// disposition (delete-on-close) class, the calls that change a name, are
-// renames; file, folder and file system flushes are syncs. Writes to the
+// information change of the end-of-file or allocation class is a set-end; renames, deletions
+// and the disposition (delete-on-close) class, the calls that change a name, are
+// renames; file, folder and file system flushes are syncs. Every counted
+// call can also be logged, with its create options and path. Writes to the
 // standard output and error handles are passed through uncounted, so that a
 // test can capture what a command prints.
 #pragma once
@@ -60,6 +61,22 @@ uint64_t fault_calls(int kind);
 // describes it. Thread-safe.
 bool fault_fired(FaultRecord* out_record);
 
+// One counted call, as the call log keeps it.
+struct FaultCall {
+  int kind;
+  uint32_t options;     // of a create call; 0 otherwise
+  uint32_t info_class;  // of an information change; 0 otherwise
+  char path[1024];      // as in FaultRecord; a rename's new name
+};
+// Starts (or with false stops) logging every counted call in order, and
+// clears the log. For tests that check which calls were made and in which
+// order. Not thread-safe against running calls.
+void fault_log_start(bool on);
+// The number of calls logged, and one of them (REQUIRES: index < the count).
+// Thread-safe.
+size_t fault_log_count();
+FaultCall fault_log_at(size_t index);
+
 // The wrappers: the signatures of the platform.h functions of the same stem.
 // Thread-safe.
 int fault_file_create(const OsNativeName* name, uint32_t access, uint32_t share,
@@ -70,6 +87,7 @@ int fault_file_rename(const OsNativeName* from, const OsNativeName* to, bool rep
 int fault_file_sync(OsHandle handle);
 int fault_folder_sync(const OsNativeName* name);
 int fault_file_system_sync(OsHandle handle);
+int fault_file_delete(const OsNativeName* name);
 int fault_plain_read(OsHandle handle, void* buffer, uint32_t size, uint32_t* out_count);
 int fault_plain_write(OsHandle handle, const void* data, uint32_t size, uint32_t* out_count);
 int fault_native_transfer(OsHandle handle, bool write, bool asynchronous, void* buffer,

@@ -37,7 +37,8 @@ TEST(FaultPlatform, FailsOnlyTheNthCallOfItsKind) {
   TestFolder dir;
   const std::string a = dir.at("a"), b = dir.at("b");
   FilePlatform file = {fault_file_create, fault_file_set_info, fault_file_rename,
-                       fault_file_sync,   fault_folder_sync,   fault_file_system_sync};
+                       fault_file_sync,   fault_folder_sync,   fault_file_system_sync,
+                       fault_file_delete};
   TransferPlatform transfer = TRANSFER_PLATFORM_REAL;
   transfer.native_transfer = fault_native_transfer;
   const FilePlatform* previous_file = file_platform_swap_for_test(&file);

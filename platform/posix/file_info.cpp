@@ -352,3 +352,13 @@ int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer, uin
   // from which a volume part could be cut.
   return ERR_NOT_SUPPORTED;
 }
+
+int os_file_delete(const OsNativeName* name) {
+  if (name == nullptr || name->bytes == nullptr || name->byte_count == 0) {
+    return ERR_INVALID_NAME;
+  }
+  if (unlink(name->bytes) == 0) return 0;
+  if (errno != EISDIR) return posix_error_from_errno(errno);
+  if (rmdir(name->bytes) == 0) return 0;
+  return errno == EEXIST ? ERR_DIR_NOT_EMPTY : posix_error_from_errno(errno);
+}

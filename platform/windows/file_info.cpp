@@ -64,3 +64,27 @@ int os_object_query_info(OsHandle handle, uint32_t info_class, void* buffer, uin
   if (out_returned) *out_returned = returned;
   return win_query_error(status);
 }
+
+int os_file_delete(const OsNativeName* name) {
+  if (!win_name_usable(name)) return ERROR_INVALID_NAME;
+  HANDLE file = nullptr;
+  NTSTATUS status = win_open_existing(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                      FILE_OPEN_REPARSE_POINT, &file);
+  if (!NT_SUCCESS(status)) return win_error_from_status(status);
+  FILE_DISPOSITION_INFORMATION remove{};
+  remove.DoDeleteFile = TRUE;
+  IO_STATUS_BLOCK io{};
+  status = NtSetInformationFile(file, &io, &remove, sizeof remove, FileDispositionInformation);
+  if (status == STATUS_CANNOT_DELETE || status == STATUS_ACCESS_DENIED) {
+    // A read-only attribute stands in the way: clear it and try again.
+    FILE_BASIC_INFORMATION basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    IO_STATUS_BLOCK basic_io{};
+    if (NT_SUCCESS(NtSetInformationFile(file, &basic_io, &basic, sizeof basic,
+                                        FileBasicInformation))) {
+      status = NtSetInformationFile(file, &io, &remove, sizeof remove, FileDispositionInformation);
+    }
+  }
+  NtClose(file);
+  return win_error_from_status(status);
+}

@@ -19,7 +19,7 @@ import subprocess
 import sys
 import zlib
 
-from harness import WINE, check, command, main, read, shown, write
+from harness import WINE, check, command, main, read, shown, take_summary, write
 
 PROGRESS = re.compile(r"\|([#-]{40})\|\s*(\d+)% (\S+)/(\S+) (\S+)/sec (\d+):(\d\d):(\d\d) "
                       r"sr=(\S+) dr=(\S+) dw=(\S+)")
@@ -29,7 +29,8 @@ def run(args, cwd):
     # No standard input: under Wine an inherited one costs about a second a start.
     proc = subprocess.run(command(args), cwd=cwd, capture_output=True, stdin=subprocess.DEVNULL)
     check(proc.stderr == b"", "%r wrote to standard error: %r" % (args, proc.stderr))
-    return proc.returncode, proc.stdout.decode("utf-8", "surrogateescape")
+    out, _ = take_summary(proc.stdout.decode("utf-8", "surrogateescape"), proc.returncode)
+    return proc.returncode, out
 
 
 def split_output(out):
@@ -285,7 +286,7 @@ def test_safety(tmp):
     first = proc.stdout.read(1)  # the copy has started talking: interrupt it
     proc.send_signal(signal.SIGINT)
     out, err = proc.communicate(timeout=60)
-    out = (first + out).decode()
+    out, _ = take_summary((first + out).decode(), proc.returncode)
     if proc.returncode == 0:
         print("  (the copy finished before the interrupt; cancellation not exercised)")
     else:

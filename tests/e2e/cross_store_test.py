@@ -12,7 +12,7 @@ import random
 import subprocess
 import sys
 
-from harness import check, run_tests
+from harness import check, run_tests, take_summary
 
 LINUX = None
 WINDOWS = None
@@ -27,7 +27,7 @@ def run(program, args, cwd):
     check(proc.returncode == 0 and proc.stderr == b"",
           "%s %r: exit %d, %r %r" % (os.path.basename(program), args, proc.returncode,
                                      proc.stdout[-300:], proc.stderr[-300:]))
-    return proc.stdout.decode("utf-8", "surrogateescape")
+    return take_summary(proc.stdout.decode("utf-8", "surrogateescape"), 0)[0]
 
 
 def source_bytes(seed):

@@ -1,8 +1,10 @@
 """What the end-to-end scripts share: the failure type, the check, the
 runner that gives each test a fresh temporary folder and prints the summary
-line ("N passed, N failed"), and for the scripts that take
-`[--wine] PROGRAM [TEST ...]`, the program's command line."""
+line ("N passed, N failed"), for the scripts that take
+`[--wine] PROGRAM [TEST ...]` the program's command line, and the reader of
+the summary line that copy, verify and prune end with."""
 import os
+import re
 import sys
 import tempfile
 
@@ -31,6 +33,28 @@ def write(path, data):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+SUMMARY = re.compile(r"summary: (copy|verify|prune) exit=(\d+)((?: [a-z_]+=[0-9.]+)+)\r?\n\Z")
+
+
+def take_summary(out, rc):
+    """Splits the summary line off the end of a copy, verify or prune's output
+    (str or bytes) and checks its exit status against `rc`: (the output
+    before it, {key: value}), or (out, None) when there is none."""
+    text = out.decode("utf-8", "surrogateescape") if isinstance(out, bytes) else out
+    start = text.rfind("summary: ", 0, len(text) - 1)
+    at_line = start == 0 or text[start - 1 : start] == "\n"
+    m = SUMMARY.match(text, start) if start >= 0 and at_line else None
+    if not m:
+        return out, None
+    check(int(m.group(2)) == rc, "summary says exit=%s, the exit status is %d" % (m.group(2), rc))
+    values = {"exit": int(m.group(2))}
+    for pair in m.group(3).split():
+        key, value = pair.split("=")
+        values[key] = float(value) if "." in value else int(value)
+    rest = text[:start]
+    return (rest.encode("utf-8", "surrogateescape") if isinstance(out, bytes) else rest), values
 
 
 def run_tests(tests, only=()):

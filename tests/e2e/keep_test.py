@@ -17,12 +17,13 @@ import sys
 import threading
 import time
 
-from harness import WINE, check, command, main, read, shown, write
+from harness import WINE, check, command, main, read, shown, take_summary, write
 
 
 def run(args, cwd, code=0):
     proc = subprocess.run(command(args), cwd=cwd, capture_output=True, stdin=subprocess.DEVNULL)
     out = proc.stdout.decode("utf-8", "surrogateescape").replace("\r\n", "\n")
+    out, _ = take_summary(out, proc.returncode)
     # Progress redraws (backspaces) are dropped; the other lines stay.
     out = "\n".join(l for l in out.split("\n") if "\b" not in l and not l.startswith("|"))
     check(proc.returncode == code, "%r exited %d (expected %d): %r" % (args, proc.returncode, code, out))
@@ -87,7 +88,7 @@ def test_verify_and_repair(tmp):
     os.remove(lost)
     write(os.path.join(store, ".zuvo", "stray"), b"x")
     write(os.path.join(os.path.dirname(victim), ".zuvo-tmp-1-2-3"), b"y")
-    out = run(["verify", "-a", store], tmp, 23)
+    out = run(["verify", "-a", store], tmp, 27)
     check('damaged chunk file "%s" (content does not match its name), listed in "%s", "%s"\n'
           % (shown(victim), shown(os.path.join(store, "a")), shown(os.path.join(store, "sub", "ab")))
           in out, out)
@@ -99,20 +100,20 @@ def test_verify_and_repair(tmp):
 
     # Copying the data in again does not mend a damaged chunk: the name is taken.
     run(["copy", os.path.join(tmp, "a"), store], tmp)
-    check(summary(run(["verify", os.path.join(store, "a")], tmp, 23))[2] == 1, "still damaged")
+    check(summary(run(["verify", os.path.join(store, "a")], tmp, 27))[2] == 1, "still damaged")
     # -r moves files: what it does not understand stops it before any store is opened.
     out = run(["verify", "-r", store, "--all"], tmp, 4)
     check(out == 'ERROR: Unknown switch "--all"\n' and os.path.exists(victim), out)
-    out = run(["verify", "-r", store], tmp, 23)
+    out = run(["verify", "-r", store], tmp, 27)
     check('  moved aside to "%s.damaged"\n' % shown(victim) in out, out)
     check(not os.path.exists(victim) and os.path.exists(victim + ".damaged"), "moved aside")
     check(out.endswith("again:\n  %s\n  %s\n" % (shown(os.path.join(store, "a")),
                                                 shown(os.path.join(store, "sub", "ab")))), out)
     # Neither the moved-aside file nor the temporary file is a chunk to anyone.
-    out = run(["verify", "-a", store], tmp, 23)
+    out = run(["verify", "-a", store], tmp, 27)
     check("missing chunk file \"%s\"" % shown(victim) in out and "kept aside: 1" in out, out)
     run(["copy", os.path.join(tmp, "ab"), os.path.join(store, "sub", "ab")], tmp)
-    check(summary(run(["verify", "-a", store], tmp, 23)) == (2, 31, 1), "only the stray file left")
+    check(summary(run(["verify", "-a", store], tmp, 27)) == (2, 31, 1), "only the stray file left")
     os.remove(os.path.join(store, ".zuvo", "stray"))
     check(summary(run(["verify", "-a", store], tmp)) == (2, 31, 0), "repaired")
     run(["copy", os.path.join(store, "a"), os.path.join(tmp, "a.out")], tmp)
@@ -126,7 +127,7 @@ def test_verify_and_repair(tmp):
     small, raw = sorted(dictionary(zs), key=os.path.getsize)
     write(small, read(small)[:10])
     write(raw, read(raw) + b"!")
-    out = run(["verify", zs], tmp, 23)
+    out = run(["verify", zs], tmp, 27)
     check('"%s" (does not inflate)' % shown(small) in out, out)
     check('"%s" (a size no chunk can have)' % shown(raw) in out, out)
 
@@ -231,8 +232,9 @@ def test_lock(tmp):
     check(waiter.returncode == 0 and "chunk files removed: 0" in out, out)
     if busy:
         text = proc.stdout.decode().replace("\r\n", "\n")
-        check(proc.returncode == 7 and text == 'ERROR: Store in use by another zuvo command "%s"\n'
-              % shown(store), "prune -b during a copy: %d %r" % (proc.returncode, text))
+        busy_text = 'ERROR: Store in use by another zuvo command "%s"\nsummary: prune exit=25 '
+        check(proc.returncode == 25 and text.startswith(busy_text % shown(store)),
+              "prune -b during a copy: %d %r" % (proc.returncode, text))
         check(out.startswith('waiting for the store "%s"' % shown(store)), out)
     else:
         print("  (the copy ended before the prunes started; the lock was not exercised)")
@@ -245,14 +247,15 @@ def test_lock(tmp):
         fcntl.flock(held, fcntl.LOCK_EX)
         small = os.path.join(tmp, "small")
         write(small, b"small")
-        out = run(["copy", "-b", small, store], tmp, 7)
+        out = run(["copy", "-b", small, store], tmp, 25)
         check("ERROR: Store in use by another zuvo command" in out, out)
         waiter = started(["copy", small, store], tmp)
         line = waiter.stdout.readline().decode()
         check(line.startswith('waiting for the store "%s"' % store), line)
         waiter.send_signal(signal.SIGINT)
         out, _ = waiter.communicate(timeout=60)
-        check(waiter.returncode == 2 and out.decode() == "ERROR: cancelled\n", out)
+        check(waiter.returncode == 2 and
+              out.decode().startswith("ERROR: cancelled\nsummary: copy exit=2 "), out)
     check(not os.path.exists(os.path.join(store, "small")), "cancelled before copying")
 
 

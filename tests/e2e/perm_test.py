@@ -11,7 +11,7 @@ import stat
 import subprocess
 import sys
 
-from harness import check, read, run_tests, write
+from harness import check, read, run_tests, take_summary, write
 
 ZUVO = None
 ALICE, BOB, MALLORY, TEAM = 61001, 61002, 61003, 61010
@@ -26,7 +26,7 @@ def run(args, cwd, user=0, groups=(), umask=0o022):
                    "--groups=" + joined if joined else "--clear-groups"] + command
     proc = subprocess.run(command, cwd=cwd, capture_output=True, timeout=60,
                           preexec_fn=lambda: os.umask(umask))
-    return proc.returncode, proc.stdout
+    return proc.returncode, take_summary(proc.stdout, proc.returncode)[0]
 
 
 def folder(path, mode, owner=0, group=0):

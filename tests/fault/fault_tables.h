@@ -8,7 +8,8 @@
 
 struct FaultTables {
   FilePlatform file = {fault_file_create, fault_file_set_info, fault_file_rename,
-                       fault_file_sync,   fault_folder_sync,   fault_file_system_sync};
+                       fault_file_sync,   fault_folder_sync,   fault_file_system_sync,
+                       fault_file_delete};
   TransferPlatform transfer = TRANSFER_PLATFORM_REAL;
   const FilePlatform* previous_file;
   const TransferPlatform* previous_transfer;

@@ -12,6 +12,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/err.h"
@@ -311,6 +312,78 @@ TEST(PruneFaults, TreeChangedDuringTheWalkKeepsEveryMapThatIsThere) {
       EXPECT_FALSE(fs::exists(store + "/a/.zuvo-tmp-y"));
     }
   }
+}
+
+// Deletions in two chunk folders fail; the later folder fails first.
+std::string g_fail_early, g_fail_late;
+
+int failing_remove(const OsNativeName* name) {
+  const std::string path = name->bytes ? name->bytes : "";
+  if (path.rfind(g_fail_late, 0) == 0) return ERR_SHARING_VIOLATION;
+  if (path.rfind(g_fail_early, 0) == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return ERR_ACCESS_DENIED;
+  }
+  return FILE_PLATFORM_REAL.remove(name);
+}
+
+TEST(PruneFaults, ADeleteErrorAmongManyFoldersIsTheEarliestAndCountsStayExact) {
+  // The sweep deletes in several folders at once: whichever fails first in
+  // time, the error reported is the earliest folder's, every folder before it
+  // is swept whole, and the summary counts what is gone.
+  TestFolder t;
+  ScratchPool pool;
+  const std::string store = t.at("s");
+  ASSERT_EQ(store_create(nullptr, &pool, nullptr, store.c_str(), K, 0, 1, 2), 0);
+  write_chunks(t.at("a.bin"), 100, 64);
+  ASSERT_EQ(copy_file(&pool, nullptr, nullptr, COPY_DEFAULT_OPTIONS, t.at("a.bin").c_str(),
+                      (store + "/a.bin").c_str(), nullptr, nullptr),
+            0);
+  std::set<std::string> chunks;
+  for (const std::string& chunk : listed_chunks(store + "/a.bin")) chunks.insert(chunk);
+  std::set<std::string> folders;
+  for (const std::string& chunk : chunks) folders.insert(fs::path(chunk).parent_path().string());
+  ASSERT_GE(folders.size(), 20u);
+  fs::remove(store + "/a.bin");
+  g_fail_early = *std::next(folders.begin(), 3) + "/";
+  g_fail_late = *std::prev(folders.end(), 2) + "/";
+  const std::string first_failing = *chunks.lower_bound(g_fail_early);
+
+  const std::string capture = t.at("stdout.txt");
+  OsHandle out = OS_NO_HANDLE;
+  ASSERT_EQ(create_file(&out, capture.c_str(), OPEN_TRUNCATE), 0);
+  const OsHandle saved = os_standard_handle(1);
+  os_standard_handle_set(1, out);
+  FilePlatform failing = FILE_PLATFORM_REAL;
+  failing.remove = failing_remove;
+  const FilePlatform* previous = file_platform_swap_for_test(&failing);
+  std::string word = "prune", folder = store;
+  char* argv[] = {word.data(), folder.data(), nullptr};
+  const int result = prune_command(2, argv);
+  file_platform_swap_for_test(previous);
+  os_standard_handle_set(1, saved);
+  close_handle(out);
+
+  EXPECT_EQ(result, ERR_ACCESS_DENIED);
+  EXPECT_EQ(exit_code_for_error(result), 5);
+  size_t gone = 0;
+  for (const std::string& chunk : chunks) {
+    const bool exists = fs::exists(chunk);
+    gone += !exists;
+    if (chunk < g_fail_early) {
+      EXPECT_FALSE(exists) << chunk;
+    } else if (chunk.rfind(g_fail_early, 0) == 0 || chunk.rfind(g_fail_late, 0) == 0) {
+      EXPECT_TRUE(exists) << chunk;
+    }
+  }
+  std::ifstream in(capture);
+  const std::string printed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string removed = "chunk files removed: " + std::to_string(gone) + " (" +
+                              std::to_string(gone * K) + " bytes freed)\n";
+  const std::string error = "ERROR: Unable to delete file \"" + first_failing + "\"\n";
+  const size_t at = printed.find(removed);
+  EXPECT_NE(at, std::string::npos) << printed;
+  EXPECT_NE(printed.find(error, at), std::string::npos) << printed;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/err.h"
 #include "base/file.h"
 #include "base/test_folder.h"
 #include "copy/commands.h"
@@ -155,14 +156,14 @@ TEST(VerifyReports, FoldersInTheDictionaryAndLinksThatLeadNowhere) {
   EXPECT_NE(text.find("damaged chunk files kept aside: 1"), std::string::npos) << text;
   const std::string stray = fs::path(chunk).parent_path().string() + "/stray";
   fs::create_directory(stray);
-  EXPECT_EQ(run_verify(t, "-a", &text), 23) << text;
+  EXPECT_EQ(run_verify(t, "-a", &text), ERR_PROBLEMS_FOUND) << text;
   EXPECT_NE(text.find("stray folder \"" + stray + "\""), std::string::npos) << text;
   fs::remove(stray);
 
   const std::string link = t.at("s/sub/gone.img");
   fs::create_directories(t.at("s/sub"));
   fs::create_symlink(t.at("nowhere"), link);
-  EXPECT_EQ(run_verify(t, "-a", &text), 23) << text;
+  EXPECT_EQ(run_verify(t, "-a", &text), ERR_PROBLEMS_FOUND) << text;
   EXPECT_NE(text.find("\"" + link + "\""), std::string::npos) << text;
   EXPECT_NE(text.find("1 problem\n"), std::string::npos) << text;
 }

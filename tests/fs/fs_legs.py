@@ -4,9 +4,11 @@ round trips, two writers at once, a kill soak and a full disk. With a second
 mount of the same folder (a network file system mounted twice, with separate
 caches, as two machines would) the second writer goes through it.
 
-usage: fs_legs.py ZUVO NAME FOLDER [--second FOLDER2] [--soak RUNS] [--full-disk]
+usage: fs_legs.py ZUVO NAME FOLDER [--second FOLDER2] [--soak RUNS] [--full-disk] [--locks-across]
 Prints one line per leg ("ok  name: leg: detail" or "FAIL ..."), then the
 fallbacks the file system made the tool take; exit code 1 when a leg failed.
+With --split OTHER a store in FOLDER keeps its metadata folder on OTHER's file
+system, through a link; --only LEG runs the legs whose name contains LEG.
 """
 import argparse
 import os
@@ -24,7 +26,8 @@ import crash_soak  # noqa: E402  (chunk and map checks)
 
 K = 16384
 TEMP_PREFIX = ".zuvo-tmp-"
-# The SSH file system keeps each client's locks to itself.
+# The SSH file system keeps each client's locks to itself; --locks-across
+# names one whose locks hold between its clients.
 LOCKS_ACROSS_MOUNTS = False
 
 
@@ -198,7 +201,8 @@ def leg_keeping(exe, folder, second, local):
     if errors:
         raise Failure("; ".join(errors[:3]))
     r = must(exe, "verify", store)
-    last = r.stdout.decode(errors="replace").strip().splitlines()[-1]
+    lines = r.stdout.decode(errors="replace").strip().splitlines()
+    last = next((l for l in reversed(lines) if l.startswith("store ")), lines[-1])
     if not last.endswith(" 0 problems"):
         raise Failure("verify: " + last)
     remaining = [m for m in os.listdir(os.path.join(store, "m")) if not m.startswith(TEMP_PREFIX)]
@@ -206,6 +210,40 @@ def leg_keeping(exe, folder, second, local):
         restore_equals(exe, os.path.join(store, "m", name), written[name], local)
     return "%d rounds of two ingests, deletions and prunes at once; verify: 0 problems, %d maps restored" % (
         rounds, len(remaining))
+
+
+def leg_split(exe, folder, other, local):
+    """The metadata folder on another file system: both are flushed, once
+    each, before the map takes its name."""
+    store = os.path.join(folder, "split")
+    must(exe, "create_store", "-i", str(K), store)
+    meta = os.path.join(other, "split-meta")
+    shutil.move(os.path.join(store, ".zuvo"), meta)
+    os.symlink(meta, os.path.join(store, ".zuvo"))
+    src, dest = os.path.join(local, "split"), os.path.join(store, "m")
+    data = os.urandom(5 * K + 7)
+    write(src, data)
+    trace = os.path.join(local, "split-trace")
+    subprocess.run(["strace", "-f", "-qq", "-y", "-o", trace, "-e",
+                    "trace=syncfs,sync,fsync,fdatasync,rename,renameat,renameat2", exe, "copy", src, dest],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    restore_equals(exe, dest, data, local)
+    lines = read(trace).decode(errors="replace").splitlines()
+    published = [i for i, line in enumerate(lines)
+                 if re.search(r'rename\w*\(.*"%s"' % re.escape(dest), line) and line.endswith("= 0")]
+    if not published:
+        raise Failure("no rename of the map seen")
+    flushed = [re.search(r"syncfs\(\d+<([^>]*)>\) = 0", line) for line in lines[:published[0]]]
+    flushed = [m.group(1) for m in flushed if m]
+    for name, root in (("map's", folder), ("metadata folder's", other)):
+        seen = [p for p in flushed if p.startswith(os.path.realpath(root) + "/")]
+        if len(seen) != 1:
+            raise Failure("the %s file system was flushed %d times before the map's rename: %s"
+                          % (name, len(seen), flushed))
+    if len(flushed) != 2:
+        raise Failure("flushes before the map's rename: %s" % flushed)
+    check_store(store, False)
+    return "metadata folder linked onto another file system: each flushed once before the map's rename"
 
 
 def free_bytes(folder):
@@ -228,6 +266,27 @@ def fill(folder, leave):
     return path
 
 
+def wait_for_space(folder, size, limit=30):
+    """Waits until `size` bytes can be written: a network file system's server
+    may free a deleted file only once its client lets go of it, some time
+    after the close, and may refuse writes until it looks at its disk again."""
+    probe = os.path.join(folder, "space-probe")
+    until = time.monotonic() + limit
+    while True:
+        try:
+            with open(probe, "wb") as f:
+                f.write(bytes(size))
+                os.fsync(f.fileno())
+            os.remove(probe)
+            return
+        except OSError:
+            if os.path.exists(probe):
+                os.remove(probe)
+            if time.monotonic() > until:
+                raise Failure("no room for %d bytes %d s after the filler was deleted" % (size, limit))
+            time.sleep(0.5)
+
+
 def leg_full_disk(exe, folder, local, network):
     store = os.path.join(folder, "full")
     must(exe, "create_store", "-i", str(K), store)
@@ -242,6 +301,7 @@ def leg_full_disk(exe, folder, local, network):
     r = zuvo(exe, "copy", os.path.join(local, "big"), os.path.join(store, "m"))
     text = r.stdout.decode(errors="replace")
     os.remove(filler)
+    wait_for_space(folder, 2 * len(data))
     if r.returncode == 0:
         raise Failure("a copy larger than the free space succeeded")
     if read(os.path.join(store, "m")) != old_map:
@@ -264,7 +324,7 @@ def fallbacks(exe, folder, local):
     must(exe, "create_store", "-i", str(K), store)
     write(os.path.join(local, "probe"), os.urandom(3 * K))
     trace = os.path.join(local, "trace")
-    subprocess.run(["strace", "-f", "-qq", "-o", trace, "-e",
+    subprocess.run(["strace", "-f", "-qq", "-y", "-o", trace, "-e",
                     "trace=fcntl,renameat2,link,linkat,flock,fsync,fallocate",
                     exe, "copy", os.path.join(local, "probe"), os.path.join(store, "p")],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
@@ -277,9 +337,33 @@ def fallbacks(exe, folder, local):
         seen.append("exclusive rename refused: hard link + unlink")
     if re.search(r"flock\([^)]*\) = -1", t):
         seen.append("flock refused")
-    if re.search(r"fsync\(\d+\) = -1", t):
+    if re.search(r"fsync\(\d+<[^>]*>\) = -1|fsync resumed>\) += -1", t):
         seen.append("a flush refused")
+    # A flush of the whole file system does not reach a server: there every
+    # chunk file must be flushed before it takes its name, elsewhere none is.
+    served = mount_type(folder).startswith(("fuse", "cifs", "smb", "9p"))
+    chunks = len([f for _, _, files in os.walk(os.path.join(store, ".zuvo"))
+                  for f in files if f != "_info"])
+    # Started calls: with several threads strace splits a call's line in two.
+    flushed = len(re.findall(r"fsync\(\d+<[^>]*\.zuvo-tmp-", t))
+    if flushed != (chunks + 1 if served else 0):  # served: the map's temporary file too
+        raise Failure("%d of %d chunk files flushed one by one on %s"
+                      % (flushed, chunks, mount_type(folder)))
+    if served:
+        seen.append("each chunk file flushed before its rename")
     return ", ".join(seen) or "none"
+
+
+def mount_type(folder):
+    """The type of the file system that holds `folder`, from the mount table."""
+    path, best, kind = os.path.realpath(folder), -1, ""
+    with open("/proc/self/mounts") as f:
+        for line in f:
+            fields = line.split()
+            point = fields[1].replace("\\040", " ")
+            if (path == point or path.startswith(point.rstrip("/") + "/")) and len(point) > best:
+                best, kind = len(point), fields[2]
+    return kind
 
 
 def main():
@@ -288,9 +372,15 @@ def main():
     ap.add_argument("name")
     ap.add_argument("folder")
     ap.add_argument("--second", help="the same folder through a second mount")
+    ap.add_argument("--split", help="a folder on another file system")
+    ap.add_argument("--only", help="run only the legs whose name contains this")
     ap.add_argument("--soak", type=int, default=10)
     ap.add_argument("--full-disk", action="store_true")
+    ap.add_argument("--locks-across", action="store_true",
+                    help="the store lock holds between the two mounts")
     a = ap.parse_args()
+    global LOCKS_ACROSS_MOUNTS
+    LOCKS_ACROSS_MOUNTS = a.locks_across
     exe = os.path.abspath(a.zuvo)
     failed = 0
     local = tempfile.mkdtemp(prefix="zuvo-fs-local-")
@@ -300,7 +390,10 @@ def main():
     legs.append(("prune during ingests", lambda: leg_keeping(exe, a.folder, a.second, local)))
     if a.full_disk:
         legs.append(("full disk", lambda: leg_full_disk(exe, a.folder, local, bool(a.second))))
+    if a.split:
+        legs.append(("metadata on another file system", lambda: leg_split(exe, a.folder, a.split, local)))
     legs.append(("fallbacks", lambda: fallbacks(exe, a.folder, local)))
+    legs = [(leg, run) for leg, run in legs if not a.only or a.only in leg]
     try:
         for leg, run in legs:
             try:

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Measures zuvo on a store on a network file system: a GlusterFS volume set up
+# as the file-system leg does (scripts/fs_gluster.sh: replicated over two
+# bricks on XFS images, mounted twice through FUSE), against dd with O_DIRECT
+# on the same mount. Cases: ingest into a new store, re-ingest (every chunk
+# already stored), restore to a local file, verify, and two clients ingesting
+# different files at once, one through each mount. Every figure is the median
+# of several rounds; each round takes every case and dd in turn.
+# usage: bench/shared-fs.sh [SIZE_MB] [RUNS]   (defaults 64 and 3)
+#        ZUVO=PATH uses that executable instead of building build-bench.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+size_mb=${1:-64}
+runs=${2:-3}
+# shellcheck source=../scripts/fs_gluster.sh
+source "$root/scripts/fs_gluster.sh"
+bash "$root/scripts/deps.sh" glusterfs-server glusterfs-client xfsprogs strace
+if [ -z "${ZUVO:-}" ]; then
+  bash "$root/scripts/build.sh" build-bench -DCMAKE_BUILD_TYPE=Release -DZUVO_BENCH=ON -DZUVO_TESTS=OFF
+fi
+zuvo=$(realpath "${ZUVO:-$root/build-bench/zuvo}")
+local_dir=$(mktemp -d "${TMPDIR:-/tmp}/zuvo_shared_bench.XXXXXX")
+cleanup() { gluster_stop; rm -rf "$local_dir"; }
+trap cleanup EXIT
+# Room for a store, dd's file and the two clients' files at once, twice over.
+brick_mb=$((size_mb * 6 + 320))
+gluster_start "$(mktemp -d /tmp/zuvo-gl.XXXXXX)" 2 "$brick_mb" || { echo "cannot set up the volume: $GL_WHY" >&2; exit 1; }
+m1=${GL_MOUNTS[0]} m2=${GL_MOUNTS[1]}
+bytes=$((size_mb * 1024 * 1024))
+k=262144
+head -c "$bytes" /dev/urandom >"$local_dir/data"
+head -c $((bytes / 2)) /dev/urandom >"$local_dir/half1"
+head -c $((bytes / 2)) /dev/urandom >"$local_dir/half2"
+
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+declare -A rates
+# Times one command into MB/s of `count` bytes.
+timed() {  # key count command...
+  local key=$1 count=$2 s e; shift 2
+  sync
+  s=$(date +%s%N)
+  "$@" >/dev/null 2>"$local_dir/err" || { cat "$local_dir/err" >&2; exit 1; }
+  e=$(date +%s%N)
+  rates[$key]+="$(awk -v b="$count" -v ns=$((e - s)) 'BEGIN {printf "%.1f", b * 1000 / ns}') "
+}
+both() {  # two ingests at once, one through each client
+  "$zuvo" copy "$local_dir/half1" "$m1/s/h1" >/dev/null &
+  local first=$!
+  "$zuvo" copy "$local_dir/half2" "$m2/s/h2" >/dev/null || { wait "$first"; return 1; }
+  wait "$first"
+}
+
+for ((r = 1; r <= runs; r++)); do
+  "$zuvo" create_store "$m1/s" >/dev/null
+  timed ingest "$bytes" "$zuvo" copy "$local_dir/data" "$m1/s/data"
+  timed dwrite "$bytes" dd if="$local_dir/data" of="$m1/dd" bs=1M oflag=direct
+  timed dread "$bytes" dd if="$m1/dd" of=/dev/null bs=1M iflag=direct
+  rm -f "$m1/dd"
+  timed re-ingest "$bytes" "$zuvo" copy "$local_dir/data" "$m1/s/again"
+  rm -f "$local_dir/out"
+  timed restore "$bytes" "$zuvo" copy "$m1/s/data" "$local_dir/out"
+  cmp -s "$local_dir/data" "$local_dir/out" || { echo "the restore differs" >&2; exit 1; }
+  # verify reads each distinct chunk once: its rate counts those bytes.
+  timed verify "$(($(find "$m1/s/.zuvo" -type f ! -name _info | wc -l) * k))" "$zuvo" verify "$m1/s"
+  timed two-clients "$bytes" both
+  rm -rf "$m1/s"
+done
+
+# One more ingest into a new store, counted per chunk: its system calls on
+# the mount (strace) and the requests one brick served (the volume's profile).
+"$zuvo" create_store "$m1/p" >/dev/null
+gl volume profile "$GL_VOL" start >/dev/null
+gl volume profile "$GL_VOL" info clear >/dev/null
+strace -f -c -o "$local_dir/trace" "$zuvo" copy "$local_dir/half1" "$m1/p/x" >/dev/null
+chunks=$((bytes / 2 / k))
+fops=$(gl volume profile "$GL_VOL" info incremental | awk -v n="$chunks" '/^Brick/ {b++}
+  b == 1 && /[0-9]+ +[A-Z]+$/ {s = s sprintf("%s %.1f, ", $NF, $(NF - 1) / n); t += $(NF - 1)}
+  END {printf "%stotal %.1f", s, t / n}')
+per_chunk=$(awk -v n="$chunks" '$NF ~ /^(openat|mkdir|link|unlink|rename|renameat2|close|pwrite64|newfstatat|statx|fsync|fdatasync|syncfs|flock)$/ {
+  s = s sprintf("%s %.1f, ", $NF, $4 / n) } END {print s}' "$local_dir/trace")
+
+# shellcheck disable=SC2086  # a list of numbers, split on purpose
+med() { printf '%s\n' ${rates[$1]} | median; }
+w=$(med dwrite) rd=$(med dread) one=$(med ingest)
+echo
+echo "zuvo on GlusterFS (replica 2, two FUSE mounts), ${size_mb} MiB, median of $runs runs"
+printf '%-12s %9s %9s  %-18s %6s %7s\n' case MB/s limit "limit is" ratio target
+while read -r name target limit what; do
+  v=$(med "$name")
+  printf '%-12s %9s %9s  %-18s %6s %7s\n' "$name" "$v" "$limit" "$what" \
+    "$(awk -v a="$v" -v b="$limit" 'BEGIN {if (b == "-") print "-"; else printf "%.2f", a / b}')" "$target"
+done <<EOF
+ingest 0.5 $w O_DIRECT-write
+re-ingest - - (writes-nothing)
+restore 0.7 $rd O_DIRECT-read
+verify 0.7 $rd O_DIRECT-read
+two-clients 1.5 $one ingest,1-client
+EOF
+echo "  dd O_DIRECT write $w MB/s, read $rd MB/s"
+echo "  system calls per chunk in an ingest: ${per_chunk%, }"
+echo "  requests per chunk on one brick: $fops"
