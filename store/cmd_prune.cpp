@@ -85,10 +85,16 @@ constexpr int PRUNE_WALKS = 8;
 // systems that keep whole seconds.
 constexpr int32_t PRUNE_SETTLE_MS = 50;
 constexpr int32_t PRUNE_SETTLE_SECONDS_MS = 2100;
-// Folders of the dictionary swept at once. Deleting is mostly the file
-// system's work in the kernel, on one folder's lock at a time: lanes on other
-// folders use the other processors and keep reads of the disk queued.
-constexpr uint32_t PRUNE_LANES = 8;
+// Dictionary folders swept at once: one per processor, at least two.
+// Deleting is nearly all the file system's work in the kernel, on one
+// folder's lock at a time, so lanes on other folders use the other
+// processors, and one waiting for the journal or the disk leaves the
+// processor to another. More lanes than processors only queue up on the
+// journal (ext4, two processors: 8 lanes were no faster than 2).
+uint32_t prune_lanes() {
+  const uint32_t processors = processor_count();
+  return processors < 2 ? 2 : processors;
+}
 
 // What tells one file from every other and from itself once changed: its
 // volume, file id, change time and size, wherever it is moved (a rename moves
@@ -285,7 +291,7 @@ int run_prune(Prune* p, const char* folder) {
   int rc = mark_tree(p, folder);
   if (rc) return rc;
   mark_set_finish(&p->marks);
-  rc = store_walk_dictionary_lanes(&p->pool, &p->text, p->store, PRUNE_LANES, sweep_file, p);
+  rc = store_walk_dictionary_lanes(&p->pool, &p->text, p->store, prune_lanes(), sweep_file, p);
   // What every lane did counts, whatever stopped the walk.
   for (const SweepCounts& counts : p->lanes) {
     p->kept += counts.kept;
