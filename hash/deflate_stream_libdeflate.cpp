@@ -81,7 +81,8 @@ int deflate_stream_uncompress(const void* input, size_t input_length, void* outp
       libdeflate_deflate_decompress(static_cast<libdeflate_decompressor*>(kept->state), input,
                                     input_length, output, output_limit, &produced);
   kept_give(&g_free_decompressors, kept);
-  if (rc == LIBDEFLATE_INSUFFICIENT_SPACE) return ERR_HANDLE_DISK_FULL;
+  // A stream that does not end within the limit cannot be the chunk its
+  // name promises: damage, like any other stream that does not decode.
   if (rc != LIBDEFLATE_SUCCESS) return ERR_BAD_FORMAT;
   *out_produced = produced;
   return 0;
