@@ -24,7 +24,7 @@ echo "== Fuzz targets, 5 seconds each from the seed corpus"
 bash "$root/scripts/fuzz.sh" 5
 
 echo "== Packages: the .deb unpacked and run, the manual page, the Windows zip"
-bash "$root/scripts/deps.sh" groff-base
+bash "$root/scripts/deps.sh" groff-base systemd  # systemd-analyze checks the example units
 bash "$root/scripts/package.sh"
 python3 "$root/tests/e2e/package_test.py" "$root/build" "$root/build-win"
 

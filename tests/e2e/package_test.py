@@ -6,7 +6,7 @@ commands run, the bash completion run in bash), `cmake --install` of the same
 folder, and, when a Windows build folder is named, the zip of zuvo.exe.
 
 usage: package_test.py BUILD_DIR [WIN_BUILD_DIR]
-Needs dpkg-deb, groff (scripts/test.sh installs groff-base), systemd-analyze
+Needs dpkg-deb, groff and systemd-analyze (scripts/test.sh installs groff-base and systemd),
 and bash."""
 import glob
 import gzip
