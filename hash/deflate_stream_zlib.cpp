@@ -82,16 +82,30 @@ void stream_free(voidpf opaque, voidpf block) {
 // down, whereas a larger input could not be passed whole.
 uInt clamp_room(size_t n) { return n > UINT_MAX ? UINT_MAX : static_cast<uInt>(n); }
 
-}  // namespace
-
-int deflate_stream_compress(const void* input, size_t input_length, void* output, size_t output_limit,
-                   size_t* out_produced) {
-  *out_produced = 0;
+// A stream whose blocks come from `arena` (null: the allocator's own).
+z_stream arena_stream(StreamArena* arena) {
   z_stream stream{};
   stream.zalloc = stream_alloc;
   stream.zfree = stream_free;
-  StreamArena* arena = arena_take();
   stream.opaque = arena;
+  return stream;
+}
+
+void set_buffers(z_stream* stream, const void* input, size_t input_length, void* output,
+                 size_t output_limit) {
+  stream->next_in = static_cast<Bytef*>(const_cast<void*>(input));
+  stream->avail_in = static_cast<uInt>(input_length);
+  stream->next_out = static_cast<Bytef*>(output);
+  stream->avail_out = clamp_room(output_limit);
+}
+
+}  // namespace
+
+int deflate_stream_compress(const void* input, size_t input_length, void* output,
+                            size_t output_limit, size_t* out_produced) {
+  *out_produced = 0;
+  StreamArena* arena = arena_take();
+  z_stream stream = arena_stream(arena);
   if (deflateInit2_(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, WINDOW_BITS_RAW, MEMORY_LEVEL,
                     Z_DEFAULT_STRATEGY, STREAM_VERSION, static_cast<int>(sizeof stream)) != Z_OK) {
     arena_give(arena);
@@ -99,10 +113,7 @@ int deflate_stream_compress(const void* input, size_t input_length, void* output
   }
   int rc = deflateReset(&stream);
   if (rc == Z_OK) {
-    stream.next_in = static_cast<Bytef*>(const_cast<void*>(input));
-    stream.avail_in = static_cast<uInt>(input_length);
-    stream.next_out = static_cast<Bytef*>(output);
-    stream.avail_out = clamp_room(output_limit);
+    set_buffers(&stream, input, input_length, output, output_limit);
     rc = deflate(&stream, Z_FINISH);
   }
   int result;
@@ -121,14 +132,11 @@ int deflate_stream_compress(const void* input, size_t input_length, void* output
   return result;
 }
 
-int deflate_stream_uncompress(const void* input, size_t input_length, void* output, size_t output_limit,
-                     size_t* out_produced) {
+int deflate_stream_uncompress(const void* input, size_t input_length, void* output,
+                              size_t output_limit, size_t* out_produced) {
   *out_produced = 0;
-  z_stream stream{};
-  stream.zalloc = stream_alloc;
-  stream.zfree = stream_free;
   StreamArena* arena = arena_take();
-  stream.opaque = arena;
+  z_stream stream = arena_stream(arena);
   if (inflateInit2_(&stream, WINDOW_BITS_RAW, STREAM_VERSION, static_cast<int>(sizeof stream)) !=
       Z_OK) {
     arena_give(arena);
@@ -136,10 +144,7 @@ int deflate_stream_uncompress(const void* input, size_t input_length, void* outp
   }
   int rc = inflateReset(&stream);
   if (rc == Z_OK) {
-    stream.next_in = static_cast<Bytef*>(const_cast<void*>(input));
-    stream.avail_in = static_cast<uInt>(input_length);
-    stream.next_out = static_cast<Bytef*>(output);
-    stream.avail_out = clamp_room(output_limit);
+    set_buffers(&stream, input, input_length, output, output_limit);
     rc = inflate(&stream, Z_FINISH);
   }
   int result;
