@@ -52,7 +52,7 @@ def run(jobs, work):
     seconds = time.monotonic() - start
     if failed:
         sys.exit(f"file_per_chunk: {failed[0]}")
-    print(f"{done[0] / 1e6 / seconds:.1f}")
+    print(f"{done[0] / 1e6 / max(seconds, 1e-9):.1f}")
 
 
 def chunk_path(folder, i):
