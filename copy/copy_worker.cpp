@@ -151,7 +151,12 @@ void run_chunk(CopyWorkItem* item, ScratchPool* pool, ChunkResult* r) {
     chunk_map_set_hash(job->dest.map, o, hash);
     if (chunk_file_open(job->dest.store, nullptr, nullptr, &item->dest_chunk, hash, true) == 0 &&
         !item->dest_chunk.created) {
-      return;  // the store holds this chunk already
+      // The store holds this chunk already, perhaps stored by another copy
+      // that has not flushed it yet: its file system is flushed before the
+      // map is published all the same (asked on the open handle, no path walk).
+      (void)query_file_volume(item->dest_chunk.handle, &item->dest_chunk.volume);
+      r->error = note_volume(item, pool, r);
+      return;
     }
   } else if (job->options & COPY_AVOID_DUPLICATES) {
     if (read_exact_at(job->dest.handle, &dest_kind, o, item->compare, n) == 0) {

@@ -214,36 +214,40 @@ def leg_keeping(exe, folder, second, local):
 
 def leg_split(exe, folder, other, local):
     """The metadata folder on another file system: both are flushed, once
-    each, before the map takes its name."""
+    each, before the map takes its name; also by a copy that finds every
+    chunk stored already (another copy may not have flushed them yet)."""
     store = os.path.join(folder, "split")
     must(exe, "create_store", "-i", str(K), store)
     meta = os.path.join(other, "split-meta")
     shutil.move(os.path.join(store, ".zuvo"), meta)
     os.symlink(meta, os.path.join(store, ".zuvo"))
-    src, dest = os.path.join(local, "split"), os.path.join(store, "m")
+    src = os.path.join(local, "split")
     data = os.urandom(5 * K + 7)
     write(src, data)
-    trace = os.path.join(local, "split-trace")
-    subprocess.run(["strace", "-f", "-qq", "-y", "-o", trace, "-e",
-                    "trace=syncfs,sync,fsync,fdatasync,rename,renameat,renameat2", exe, "copy", src, dest],
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-    restore_equals(exe, dest, data, local)
-    lines = read(trace).decode(errors="replace").splitlines()
-    published = [i for i, line in enumerate(lines)
-                 if re.search(r'rename\w*\(.*"%s"' % re.escape(dest), line) and line.endswith("= 0")]
-    if not published:
-        raise Failure("no rename of the map seen")
-    flushed = [re.search(r"syncfs\(\d+<([^>]*)>\) = 0", line) for line in lines[:published[0]]]
-    flushed = [m.group(1) for m in flushed if m]
-    for name, root in (("map's", folder), ("metadata folder's", other)):
-        seen = [p for p in flushed if p.startswith(os.path.realpath(root) + "/")]
-        if len(seen) != 1:
-            raise Failure("the %s file system was flushed %d times before the map's rename: %s"
-                          % (name, len(seen), flushed))
-    if len(flushed) != 2:
-        raise Failure("flushes before the map's rename: %s" % flushed)
+    for map_name in ("m", "again"):
+        dest = os.path.join(store, map_name)
+        trace = os.path.join(local, "split-trace")
+        subprocess.run(["strace", "-f", "-qq", "-y", "-o", trace, "-e",
+                        "trace=syncfs,sync,fsync,fdatasync,rename,renameat,renameat2", exe, "copy", src,
+                        dest], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        restore_equals(exe, dest, data, local)
+        lines = read(trace).decode(errors="replace").splitlines()
+        published = [i for i, line in enumerate(lines)
+                     if re.search(r'rename\w*\(.*"%s"' % re.escape(dest), line) and line.endswith("= 0")]
+        if not published:
+            raise Failure("no rename of the map %s seen" % map_name)
+        flushed = [re.search(r"syncfs\(\d+<([^>]*)>\) = 0", line) for line in lines[:published[0]]]
+        flushed = [m.group(1) for m in flushed if m]
+        for name, root in (("map's", folder), ("metadata folder's", other)):
+            seen = [p for p in flushed if p.startswith(os.path.realpath(root) + "/")]
+            if len(seen) != 1:
+                raise Failure("map %s: the %s file system was flushed %d times before its rename: %s"
+                              % (map_name, name, len(seen), flushed))
+        if len(flushed) != 2:
+            raise Failure("map %s: flushes before its rename: %s" % (map_name, flushed))
     check_store(store, False)
-    return "metadata folder linked onto another file system: each flushed once before the map's rename"
+    return ("metadata folder linked onto another file system: each flushed once before the map's rename,"
+            " also when every chunk was stored already")
 
 
 def free_bytes(folder):
