@@ -56,26 +56,13 @@ int fd_of(OsHandle handle) {
 }
 
 // Status of the object behind the descriptor (O_PATH descriptors included).
-int stat_fd(int fd, PosixStat* st) {
+// `cached_ok` takes what the kernel holds (AT_STATX_DONT_SYNC), without a
+// round trip to a file server.
+int stat_fd(int fd, PosixStat* st, bool cached_ok = false) {
   if (fd < 0) return ERR_INVALID_HANDLE;
-  int err = posix_stat_at(fd, "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, st);
+  const int flags = AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW | (cached_ok ? AT_STATX_DONT_SYNC : 0);
+  int err = posix_stat_at(fd, "", flags, st);
   return err ? posix_error_from_errno(err) : 0;
-}
-
-// Only the device and inode of the descriptor's object, from what the kernel
-// holds (AT_STATX_DONT_SYNC): no round trip to a file server.
-int stat_fd_ids(int fd, PosixStat* st) {
-  if (fd < 0) return ERR_INVALID_HANDLE;
-  *st = PosixStat{};
-  struct statx sx;
-  const int flags = AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC;
-  if (posix_retry([&] { return statx(fd, "", flags, STATX_TYPE | STATX_INO, &sx); }) != 0) {
-    return posix_error_from_errno(errno);
-  }
-  st->mode = sx.stx_mode;
-  st->ino = sx.stx_ino;
-  st->dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-  return 0;
 }
 
 // The end of file: block devices report their size through an ioctl.
@@ -215,7 +202,7 @@ int os_file_query_info(OsHandle handle, uint32_t info_class, void* buffer, uint3
   // The device and inode of an open file never change, and the kernel knows
   // them: a network file system is not asked for the rest.
   const bool ids_only = info_class == OS_FILE_ID_INFO || info_class == OS_FILE_INTERNAL_INFO;
-  int rc = ids_only ? stat_fd_ids(fd, &st) : stat_fd(fd, &st);
+  int rc = stat_fd(fd, &st, ids_only);
   if (rc) return rc;
   uint32_t need = 0;
   switch (info_class) {
